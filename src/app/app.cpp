@@ -1,0 +1,134 @@
+// Start-up: the toolkit, the display, the application resources and the
+// debug trace.
+#include "app/app.h"
+
+#include <X11/Shell.h>
+#include <X11/StringDefs.h>
+#include <X11/Xaw/Form.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fallback_resources.h"
+#include "ui/bitmaps/logo.xbm"
+
+XtAppContext app_context;
+Widget top_shell;
+Widget mainForm;
+AppResources app_resources;
+
+#define offset(field) XtOffsetOf(AppResources, field)
+// Each non-string resource defaults to the value already in its field, so
+// a resource the database does not give keeps the default written first.
+static XtResource resources[] = {
+    {"file", "File", XtRString, sizeof(char *), offset(file), XtRString, nullptr},
+    {"device", "Device", XtRString, sizeof(char *), offset(device), XtRString, nullptr},
+    {"debug", "Debug", XtRBoolean, sizeof(Boolean), offset(debug), XtRBoolean,
+     &app_resources.debug},
+    {"displayTimer", "DisplayTimer", XtRBoolean, sizeof(Boolean), offset(displayTimer),
+     XtRBoolean, &app_resources.displayTimer},
+    {"volBase", "VolBase", XtRFloat, sizeof(float), offset(volBase), XtRFloat,
+     &app_resources.volBase},
+    {"volPcent", "VolPcent", XtRFloat, sizeof(float), offset(volPcent), XtRFloat,
+     &app_resources.volPcent},
+    {"replayThreshold", "replayThreshold", XtRInt, sizeof(int), offset(replayThreshold),
+     XtRInt, &app_resources.replayThreshold},
+    {"scanSkipInterval", "scanSkipInterval", XtRInt, sizeof(int), offset(scanSkipInterval),
+     XtRInt, &app_resources.scanSkipInterval},
+    {"scanPauseInterval", "scanPauseInterval", XtRFloat, sizeof(float),
+     offset(scanPauseInterval), XtRFloat, &app_resources.scanPauseInterval},
+    {"pauseSkipInterval", "pauseSkipInterval", XtRInt, sizeof(int), offset(pauseSkipInterval),
+     XtRInt, &app_resources.pauseSkipInterval},
+    {"pausePauseInterval", "pausePauseInterval", XtRFloat, sizeof(float),
+     offset(pausePauseInterval), XtRFloat, &app_resources.pausePauseInterval},
+    {"cdInfoDir", "cdInfoDir", XtRString, sizeof(char *), offset(cdInfoDir), XtRString,
+     nullptr},
+};
+#undef offset
+
+// XrmOptionDescRec wants writable strings; the toolkit never writes them.
+#define S(text) const_cast<char *>(text)
+static XrmOptionDescRec options[] = {
+    {S("-file"), S(".file"), XrmoptionSepArg, nullptr},
+    {S("-device"), S(".device"), XrmoptionSepArg, nullptr},
+    {S("-debug"), S(".debug"), XrmoptionNoArg, S("True")},
+    {S("-displayTimer"), S(".displayTimer"), XrmoptionNoArg, S("True")},
+    {S("-volBase"), S(".volBase"), XrmoptionSepArg, nullptr},
+    {S("-volPcent"), S(".volPcent"), XrmoptionSepArg, nullptr},
+    {S("-cdInfoDir"), S(".cdInfoDir"), XrmoptionSepArg, nullptr},
+};
+#undef S
+
+static void set_default_resources()
+{
+    app_resources = AppResources{};
+    app_resources.debug = False;
+    app_resources.displayTimer = True;
+    app_resources.volBase = 187.0f;
+    app_resources.volPcent = 0.267f;
+    app_resources.replayThreshold = 4;
+    app_resources.pauseSkipInterval = 15;
+    app_resources.scanSkipInterval = 1;
+    app_resources.scanPauseInterval = 0.062f;
+    app_resources.pausePauseInterval = 0.5f;
+}
+
+Widget init_toolkit(int argc, char **argv)
+{
+    set_default_resources();
+    XtToolkitInitialize();
+    app_context = XtCreateApplicationContext();
+    XtAppSetFallbackResources(app_context, fallback_resources);
+
+    Display *dpy = XtOpenDisplay(app_context, nullptr, "murbel", "Murbel", options,
+                                 XtNumber(options), &argc, argv);
+    if (!dpy) {
+        fputs("can't open display\n", stderr);
+        exit(1);
+    }
+
+    top_shell = XtAppCreateShell("murbel", "Murbel", applicationShellWidgetClass, dpy,
+                                 nullptr, 0);
+    Pixmap icon = XCreateBitmapFromData(dpy, RootWindowOfScreen(XtScreen(top_shell)),
+                                        reinterpret_cast<const char *>(logo_bits),
+                                        logo_width, logo_height);
+    XtVaSetValues(top_shell, XtNiconPixmap, icon, nullptr);
+
+    XtGetApplicationResources(top_shell, &app_resources, resources, XtNumber(resources),
+                              nullptr, 0);
+    if (!app_resources.cdInfoDir) {
+        if (const char *dir = getenv("MURBELINFODIR"))
+            app_resources.cdInfoDir = strdup(dir);
+    }
+
+    return XtCreateWidget("mainForm", formWidgetClass, top_shell, nullptr, 0);
+}
+
+void realize_main_window()
+{
+    XtManageChild(mainForm);
+    XtRealizeWidget(top_shell);
+}
+
+void debug_log(int level, const char *fmt, ...)
+{
+    if (!level || !app_resources.debug)
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    vfprintf(stdout, fmt, ap);
+    va_end(ap);
+    fflush(stdout);
+}
+
+unsigned long interval_ms(float seconds)
+{
+    double ms = static_cast<double>(seconds) * 1000.0;
+    if (!(ms > 0.0))  // negative or NaN: fire at once
+        return 0;
+    if (ms > 3600000.0)
+        return 3600000;
+    return static_cast<unsigned long>(ms);
+}

@@ -1,0 +1,89 @@
+// The drive layer: the handful of CD audio requests the player needs,
+// carried by one backend per kind of device.  A backend fills one table of
+// operations; the backend is chosen from the device path when the drive is
+// opened.  Every failure returns -1 with errno set, so that the callers'
+// perror-style reports print the system's own text.
+#pragma once
+
+#include <cstdint>
+
+struct drive_msf {
+    uint8_t minute, second, frame;
+};
+
+struct drive_toc_header {
+    uint8_t first, last;
+};
+
+// One table-of-contents entry as drives return it in MSF form (8 bytes):
+// addr[1..3] hold minute, second and frame; addr[0] is a filler.
+struct drive_toc_entry {
+    uint8_t reserved0;
+    uint8_t addr_ctl;
+    uint8_t track;
+    uint8_t reserved1;
+    uint8_t addr[4];
+};
+
+// Audio status values, as drives report them in the sub-channel header.
+enum : uint8_t {
+    CD_AS_AUDIO_INVALID = 0x00,
+    CD_AS_PLAY_IN_PROGRESS = 0x11,
+    CD_AS_PLAY_PAUSED = 0x12,
+    CD_AS_PLAY_COMPLETED = 0x13,
+    CD_AS_PLAY_ERROR = 0x14,
+    CD_AS_NO_STATUS = 0x15,
+};
+
+// The lead-out is asked for as this track number.
+constexpr uint8_t DRIVE_LEADOUT = 170;
+
+// The sub-channel's current position: what the player uses of it.
+struct drive_position {
+    uint8_t audio_status;
+    uint8_t track;
+    drive_msf absolute;
+};
+
+// One backend.  An operation left null answers "unsupported" (ENOTSUP).
+// A later backend that plays the audio itself (reading audio sectors and
+// writing them to a sound device) fills the same table.
+struct drive_ops {
+    const char *name;
+    // Path prefix that selects this backend ("sim:"); null for the
+    // platform's device nodes, which take every other path.
+    const char *prefix;
+    // Returns the backend's handle, or null with errno set.  The path has
+    // the prefix removed.
+    void *(*open)(const char *path);
+    void (*close)(void *drive);
+    int (*toc_header)(void *drive, drive_toc_header *hdr);
+    int (*toc_entry)(void *drive, uint8_t track, drive_toc_entry *entry);
+    int (*position)(void *drive, drive_position *pos);
+    int (*play_msf)(void *drive, const drive_msf *start, const drive_msf *end);
+    int (*pause)(void *drive);
+    int (*resume)(void *drive);
+    int (*stop)(void *drive);
+    int (*allow_removal)(void *drive);
+    int (*eject)(void *drive);
+    int (*set_volume)(void *drive, uint8_t left, uint8_t right);
+};
+
+// The platform's backend and its default device paths, in the order they
+// are tried (null-terminated).  Exactly one platform file defines them.
+extern const drive_ops platform_drive_ops;
+extern const char *const platform_default_paths[];
+
+// The front door.  A drive is named by a small non-negative handle.
+int drive_open(const char *path);
+int drive_close(int handle);
+int drive_read_toc_header(int handle, drive_toc_header *hdr);
+int drive_read_toc_entry(int handle, uint8_t track, drive_toc_entry *entry);
+int drive_read_position(int handle, drive_position *pos);
+int drive_play_msf(int handle, const drive_msf *start, const drive_msf *end);
+int drive_pause(int handle);
+int drive_resume(int handle);
+int drive_stop(int handle);
+int drive_allow_removal(int handle);
+int drive_eject(int handle);
+int drive_set_volume(int handle, uint8_t left, uint8_t right);

@@ -1,0 +1,42 @@
+// Main window and displays: the widget tree, images, the scanning
+// indicator, the track and time displays, the volume and the title.
+#pragma once
+
+#include <X11/Intrinsic.h>
+
+// Widgets other parts refer to; null until built ("timerButton" stays null
+// when displayTimer is False).
+extern Widget trackButton, timerButton, volumeScrollbar;
+extern Widget titleBar, titleShell, titleDialog;
+extern Widget playButton, pauseButton, stopButton, prevButton, nextButton;
+extern Widget ejectButton, quitButton, cycleButton, shuffleButton;
+extern Widget rewButton, ffButton, pgmButton;
+extern Widget ledsLabel;
+extern Pixmap led_frames[8];
+extern Pixmap led_off_frame;
+
+// Widget tree and indicator.
+void logo_form_create(Widget parent);
+void leds_create(Widget parent);
+void leds_animate(int direction);
+void leds_off();
+void buttons_form_create(Widget parent);
+void set_button_state(Widget button, Boolean on);
+Boolean get_button_state(Widget button);
+
+// Track and time displays.
+void track_display_update();
+void timer_display_update();
+void cb_track_button(Widget w, XtPointer client_data, XtPointer call_data);
+void cb_timer_button(Widget w, XtPointer client_data, XtPointer call_data);
+
+// Volume.
+void volume_init();
+void cb_volume_jump(Widget w, XtPointer client_data, XtPointer call_data);
+void cb_volume_scroll(Widget w, XtPointer client_data, XtPointer call_data);
+
+// Title bar and dialog.
+void title_display_update();
+void cb_title_bar(Widget w, XtPointer client_data, XtPointer call_data);
+void cb_title_done(Widget w, XtPointer client_data, XtPointer call_data);
+void title_done_action(Widget w, XEvent *event, String *params, Cardinal *num_params);

@@ -43,3 +43,7 @@ void cb_cdrom_shuffle(Widget w, XtPointer client_data, XtPointer call_data);
 void shuffle_setup();
 uint8_t shuffle_get_track();
 uint8_t shuffle_prev_track();
+
+// The interval, in ms, of the play or scan timer armed last (tests read it:
+// the toolkit does not tell a timeout's interval back).
+extern unsigned long last_timeout_ms;

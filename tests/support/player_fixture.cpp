@@ -100,6 +100,19 @@ void PlayerTest::start_toolkit(std::vector<std::string> args)
     mainForm = init_toolkit(static_cast<int>(argv_store_.size()), argv_.data());
 }
 
+void PlayerTest::write_disc(const std::string &disc_text)
+{
+    write_file(disc_path, disc_text + "log " + log_path_ + "\n");
+}
+
+void PlayerTest::start_drive(const std::string &disc_text, std::vector<std::string> extra_args)
+{
+    write_disc(disc_text);
+    std::vector<std::string> args = {"-device", "sim:" + disc_path};
+    args.insert(args.end(), extra_args.begin(), extra_args.end());
+    start_toolkit(args);
+}
+
 void PlayerTest::start_player(const std::string &disc_text, std::vector<std::string> extra_args)
 {
     write_file(disc_path, disc_text + "log " + log_path_ + "\n");

@@ -30,6 +30,11 @@ protected:
     void start_player(const std::string &disc_text, std::vector<std::string> extra_args = {});
     // Only up to the toolkit and resources (init_toolkit).
     void start_toolkit(std::vector<std::string> args);
+    // Write the disc file (with the request log) and bring up the toolkit
+    // with the simulated drive on it; the drive is not opened.
+    void start_drive(const std::string &disc_text, std::vector<std::string> extra_args = {});
+    // Replace the disc file, keeping the request log.
+    void write_disc(const std::string &disc_text);
 
     // What the player wrote since the last call.
     std::string take_stdout();

@@ -2,6 +2,7 @@
 // simulated drive.
 #include "support/player_fixture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -359,15 +360,17 @@ TEST_F(CdromTest, NewDiscShowsItsTitleAndGetsAFreshShuffleOrder)
     start_player(demo_disc(), {"-cdInfoDir", dir});
     EXPECT_EQ(label_of(titleBar), "Demo");
 
-    // A one-track disc of 10 seconds is number 10.
+    // Two tracks of 5 seconds: disc number (5 + 2 * 5) / 2 = 7.
     cdrom_close();
-    write_disc("track 1 00:02:00\nleadout 00:12:00\n");
-    write_file(dir + "/cd.10", "Title:Second\n");
+    write_disc("track 1 00:02:00\ntrack 2 00:07:00\nleadout 00:12:00\n");
+    write_file(dir + "/cd.7", "Title:Second\n");
     CDI.state |= CDROM_SHUFFLE;
-    shuffle_order.clear();
-    CDI.total = 0;
+    CDI.currand = 3;
     ASSERT_EQ(cdrom_open(), 0);
     EXPECT_EQ(label_of(titleBar), "Second");
-    EXPECT_EQ(CDI.total, 1);
-    EXPECT_EQ(CDI.currand, -1);
+    EXPECT_EQ(CDI.total, 2);
+    EXPECT_EQ(CDI.currand, 0);
+    std::vector<uint8_t> order = shuffle_order;
+    std::sort(order.begin(), order.end());
+    EXPECT_EQ(order, (std::vector<uint8_t>{1, 2}));
 }

@@ -108,7 +108,7 @@ TEST_F(DiscTest, EjectWhilePlayingThenThePollFindsTheNextDisc)
     click(ejectButton);
     EXPECT_EQ(trace_lines(take_stdout()),
               (Lines{"cb_cdrom_eject: ejecting on track 7", "cdrom_play: starting track 1",
-                     "cdrom_reset: forcing immediate stop"}));
+                     "cdrom_reset: forcing immediate stop", "program mode cancelled"}));
     EXPECT_EQ(take_requests(), (Lines{"play 00:02:00 39:59:74", "stop", "allow", "eject"}));
     EXPECT_EQ(CDI.curtrack, 0);
     EXPECT_EQ(CDI.max, 0);

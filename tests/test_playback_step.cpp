@@ -47,7 +47,8 @@ TEST_F(StepTest, PreviousLaterInATrackStartsItAgain)
     EXPECT_EQ(trace_lines(take_stdout()),
               (Lines{"cb_cdrom_previous: playing track 2", "cdrom_play: starting track 2"}));
     EXPECT_EQ(take_requests(), Lines{"play 04:10:33 10:30:11"});
-    EXPECT_EQ(CDI.dur, 0);
+    EXPECT_EQ(CDI.curtrack, 2);
+    EXPECT_EQ(tick_count, 0);
 }
 
 TEST_F(StepTest, PreviousOnTheFirstTrackStartsItAgain)

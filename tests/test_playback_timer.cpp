@@ -88,11 +88,13 @@ TEST_F(TimerTest, EndOfTheDiscWithoutRepeatStopsThePlayer)
 {
     start(demo_disc());
     click(playButton);
+    sim_advance_ms(500000);  // into the last track
     fire_play_timer();
+    ASSERT_EQ(CDI.curtrack, 3);
     set_button_state(stopButton, False);
     set_button_state(pauseButton, True);
     set_button_state(timerButton, True);
-    sim_advance_ms(700000);
+    sim_advance_ms(200000);
     flush();
 
     fire_play_timer();
@@ -114,7 +116,9 @@ TEST_F(TimerTest, EndOfTheDiscWithRepeatStartsAgain)
     start(demo_disc());
     click(cycleButton);
     click(playButton);
-    sim_advance_ms(700000);
+    sim_advance_ms(500000);
+    fire_play_timer();
+    sim_advance_ms(200000);
     flush();
 
     fire_play_timer();
@@ -235,14 +239,14 @@ TEST_F(TimerTest, RewindHeldOnStepsEveryTickAndTurnsTheIndicatorBack)
 
     int before = led_index;
     fire_play_timer();
-    EXPECT_EQ(take_requests(), Lines{"play 04:58:00 10:30:11"});
+    EXPECT_EQ(take_requests(), Lines{"play 04:58:00 10:29:12"});
     EXPECT_EQ(((before - led_index) % 8 + 8) % 8, 1);
     EXPECT_EQ(tick_count, 0);
     EXPECT_EQ(last_timeout_ms, 61u);
     EXPECT_NE(play_timer, TIMER_NONE);
 
     click(rewButton);  // off: one last step
-    EXPECT_EQ(take_requests(), Lines{"play 04:57:00 10:30:11"});
+    EXPECT_EQ(take_requests(), Lines{"play 04:57:00 10:29:12"});
     fire_play_timer();
     EXPECT_EQ(take_requests(), kNone);
     EXPECT_EQ(last_timeout_ms, 250u);

@@ -57,7 +57,7 @@ TEST_F(TransportTest, PlayWhilePlayingOrPausedChangesNothing)
     EXPECT_EQ(play_timer, TIMER_NONE);
 
     click(playButton);
-    EXPECT_EQ(trace_lines(take_stdout()), Lines{"cb_cdrom_play: paused on track 1"});
+    EXPECT_EQ(trace_lines(take_stdout()), Lines{"cb_cdrom_play: already playing track 1"});
     EXPECT_EQ(take_requests(), kNone);
     EXPECT_EQ(flags(), CDROM_PLAYING | CDROM_PAUSED);
     EXPECT_EQ(play_timer, TIMER_NONE);
@@ -93,7 +93,8 @@ TEST_F(TransportTest, ResumeAfterAStepWhilePausedStartsTheTrackAfresh)
     take_requests();
 
     click(nextButton);
-    EXPECT_EQ(trace_lines(take_stdout()), Lines{"cb_cdrom_next: paused on track 2"});
+    EXPECT_EQ(trace_lines(take_stdout()),
+              (Lines{"cb_cdrom_next: paused on track 2", "cdrom_play: starting track 2"}));
     EXPECT_EQ(take_requests(), (Lines{"play 04:10:33 10:30:11", "pause"}));
     EXPECT_EQ(CDI.dur, 0);
     EXPECT_EQ(play_timer, TIMER_NONE);
@@ -112,14 +113,24 @@ TEST_F(TransportTest, PauseRefusedWhenStoppedSetsOnlyThePausedFlag)
     click(pauseButton);
     EXPECT_EQ(trace_lines(take_stdout()), Lines{"cb_cdrom_pause: pausing on track 0"});
     EXPECT_NE(take_stderr().find("ioctl(cdrompause): "), std::string::npos);
+    EXPECT_EQ(take_requests(), Lines{"pause"});
     EXPECT_EQ(flags(), CDROM_PAUSED);
     EXPECT_FALSE(toggle_on(playButton));
 
-    // The next press takes the resume path and starts the first track.
+    // Play then only takes a track and marks the player playing.
+    click(playButton);
+    EXPECT_EQ(trace_lines(take_stdout()), Lines{"cb_cdrom_play: paused on track 1"});
+    EXPECT_EQ(take_requests(), kNone);
+    EXPECT_EQ(flags(), CDROM_PLAYING | CDROM_PAUSED);
+    EXPECT_EQ(CDI.curtrack, 1);
+
+    // The next press of pause resumes by starting the track.
     click(pauseButton);
     EXPECT_EQ(trace_lines(take_stdout()),
               (Lines{"cb_cdrom_pause: resuming track 1", "cdrom_play: starting track 1"}));
-    EXPECT_EQ(CDI.curtrack, 1);
+    EXPECT_EQ(take_requests(), Lines{"play 00:02:00 10:30:11"});
+    EXPECT_EQ(flags(), CDROM_PLAYING);
+    EXPECT_NE(play_timer, TIMER_NONE);
     expect_invariants();
 }
 

@@ -15,6 +15,7 @@
 
 #include "app/app.h"
 #include "disc/cdrom.h"
+#include "drive/sim.h"
 #include "program/program.h"
 #include "ui/ui.h"
 
@@ -77,8 +78,9 @@ TEST_F(ProgramWindow, IsBuiltHiddenWithItsNamedWidgets)
         EXPECT_STREQ(XtName(select_buttons[i]), names[i]);
         EXPECT_EQ(XtParent(select_buttons[i]), select_form);
         EXPECT_EQ(XtClass(select_buttons[i]), commandWidgetClass);
-        if (i >= 1 && i <= 8)
+        if (i >= 1 && i <= 8) {
             EXPECT_EQ(from_horiz(select_buttons[i]), select_buttons[i - 1]);
+        }
     }
     EXPECT_EQ(tens_display, select_buttons[10]);
     EXPECT_EQ(from_vert(select_buttons[9]), select_buttons[0]);
@@ -382,4 +384,43 @@ TEST_F(ProgramWindow, ChoosingASelectionMovesTheTrackUnlessPlaying)
     EXPECT_EQ(program_mark, nullptr);
     click(number(6));
     EXPECT_EQ(program_string, "6-2-4-5");
+}
+
+// Tracks 1 to 3 start at 0:02, 4:10 and 7:00; the lead-out at 10:30.
+TEST_F(ProgramWindow, ProgramPlaysToItsEndThenStopsOrCycles)
+{
+    start_player(demo_disc());
+    enter();
+    program_add_track(3);
+    program_add_track(1);
+    take_requests();
+
+    click(playButton);
+    EXPECT_EQ(CDI.curtrack, 3);
+    EXPECT_EQ(take_requests(), std::vector<std::string>({"play 07:00:00 10:30:11"}));
+    sim_advance_ms(211 * 1000);
+    take_stdout();
+    fire_play_timer();
+    EXPECT_TRUE(contains(take_stdout(), "cdrom_play: starting track 1\n"));
+    EXPECT_EQ(CDI.program_current, selections().back());
+    EXPECT_EQ(take_requests(), std::vector<std::string>({"play 00:02:00 04:10:32"}));
+
+    click(cycleButton);
+    sim_advance_ms(249 * 1000);
+    fire_play_timer();
+    EXPECT_TRUE(contains(take_stdout(), "cdrom_atend: cycling program\n"));
+    EXPECT_EQ(CDI.curtrack, 3);
+    EXPECT_EQ(CDI.program_current, CDI.program_head);
+
+    click(cycleButton);
+    sim_advance_ms(211 * 1000);
+    fire_play_timer();
+    sim_advance_ms(249 * 1000);
+    take_stdout();
+    fire_play_timer();
+    EXPECT_TRUE(contains(take_stdout(), "cdrom_atend: all done\n"));
+    EXPECT_EQ(CDI.curtrack, 0);
+    EXPECT_FALSE(CDI.state & CDROM_PLAYING);
+    EXPECT_EQ(CDI.program_current, nullptr);
+    EXPECT_EQ(program_string, "3-1");  // the program stays for the next play
 }

@@ -1,0 +1,250 @@
+// The title bar and the title dialog: opening, accepting by button, by
+// the action and by the Return key, and what the text field starts with.
+#include "support/player_fixture.h"
+#include "support/program_helpers.h"
+
+#include <X11/StringDefs.h>
+#include <X11/Xaw/Dialog.h>
+#include <X11/keysym.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/app.h"
+#include "disc/cdrom.h"
+#include "ui/ui.h"
+
+namespace {
+
+const std::vector<int> LENGTHS = {180, 240, 200};
+
+Widget text_field()
+{
+    return XtNameToWidget(titleDialog, "value");
+}
+
+std::string field_text()
+{
+    Widget field = text_field();
+    if (!field)
+        return "<no field>";
+    String text = nullptr;
+    XtVaGetValues(field, XtNstring, &text, nullptr);
+    return text ? text : "";
+}
+
+void type_into_field(const char *text)
+{
+    XtVaSetValues(text_field(), XtNstring, text, nullptr);
+}
+
+bool dialog_shown()
+{
+    if (!XtIsRealized(titleShell))
+        return false;
+    XWindowAttributes attrs{};
+    XGetWindowAttributes(XtDisplay(titleShell), XtWindow(titleShell), &attrs);
+    return attrs.map_state != IsUnmapped;
+}
+
+}  // namespace
+
+class TitleTest : public PlayerTest {
+protected:
+    // A player on a disc whose information file holds the title.
+    void start_titled(const std::string &title_line)
+    {
+        std::string dir = scratch + "/info";
+        std::filesystem::create_directory(dir);
+        write_file(dir + "/cd." + std::to_string(disc_number_of(LENGTHS)),
+                   "Title:" + title_line + "\nProgram: \n");
+        start_player(disc_of(LENGTHS), {"-cdInfoDir", dir});
+    }
+    void open_dialog()
+    {
+        click(titleBar);
+        process_events();
+        ASSERT_TRUE(dialog_shown());
+    }
+};
+
+TEST_F(TitleTest, BarShowsTheStoredTitle)
+{
+    start_titled("Abbey Road");
+    ASSERT_TRUE(title.has_value());
+    EXPECT_EQ(*title, "Abbey Road");
+    EXPECT_EQ(label_of(titleBar), "Abbey Road");
+}
+
+TEST_F(TitleTest, UpdateBeforeTheWindowExistsDoesNothing)
+{
+    start_toolkit({});
+    title = "Early";
+    title_display_update();  // no title bar yet
+    logo_form_create(mainForm);
+    EXPECT_EQ(label_of(titleBar), "Early");
+}
+
+TEST_F(TitleTest, DialogOpensNearTheBarWithTheTitle)
+{
+    start_titled("  Abbey Road");
+    open_dialog();
+
+    EXPECT_EQ(field_text(), "  Abbey Road");  // leading blanks kept
+
+    // The dialog stands 14 pixels right of and below the bar's corner.
+    Window child;
+    int root_x = 0, root_y = 0;
+    Display *dpy = XtDisplay(titleBar);
+    XTranslateCoordinates(dpy, XtWindow(titleBar), DefaultRootWindow(dpy), 14, 14, &root_x,
+                          &root_y, &child);
+    Position x = 0, y = 0;
+    XtVaGetValues(titleShell, XtNx, &x, XtNy, &y, nullptr);
+    EXPECT_EQ(x, root_x);
+    EXPECT_EQ(y, root_y);
+
+    // The text field is as wide as the bar.
+    Dimension bar_width = 0, field_width = 0;
+    XtVaGetValues(titleBar, XtNwidth, &bar_width, nullptr);
+    XtVaGetValues(text_field(), XtNwidth, &field_width, nullptr);
+    EXPECT_EQ(field_width, bar_width);
+
+    // No grab: the main window stays usable while the dialog is up.
+    EXPECT_EQ(XtIsSensitive(titleBar), True);
+    click(XtNameToWidget(mainForm, "buttonsForm.cycleButton"));
+    EXPECT_TRUE(CDI.state & CDROM_CYCLE);
+}
+
+TEST_F(TitleTest, DoneAcceptsACopyOfTheText)
+{
+    start_titled("Abbey Road");
+    open_dialog();
+
+    type_into_field("Let It Be");
+    click(XtNameToWidget(titleDialog, "Done"));
+    process_events();
+    ASSERT_TRUE(title.has_value());
+    EXPECT_EQ(*title, "Let It Be");
+    EXPECT_EQ(label_of(titleBar), "Let It Be");
+    EXPECT_FALSE(dialog_shown());
+
+    // Editing the field afterwards leaves the stored title alone.
+    type_into_field("Help!");
+    EXPECT_EQ(*title, "Let It Be");
+}
+
+TEST_F(TitleTest, EmptyTextGivesAnEmptyTitle)
+{
+    start_titled("Abbey Road");
+    open_dialog();
+    type_into_field("");
+    XtCallActionProc(titleBar, "done", nullptr, nullptr, 0);
+    ASSERT_TRUE(title.has_value());
+    EXPECT_EQ(*title, "");
+    EXPECT_EQ(label_of(titleBar), "");
+}
+
+TEST_F(TitleTest, DoneActionAcceptsLikeTheButton)
+{
+    start_titled("Abbey Road");
+    open_dialog();
+    type_into_field("Revolver");
+
+    XtCallActionProc(text_field(), "done", nullptr, nullptr, 0);
+    process_events();
+    EXPECT_EQ(*title, "Revolver");
+    EXPECT_EQ(label_of(titleBar), "Revolver");
+    EXPECT_FALSE(dialog_shown());
+}
+
+// The resource file binds Return in the text field to the action.
+TEST_F(TitleTest, ReturnInTheTextFieldAccepts)
+{
+    start_titled("Abbey Road");
+    open_dialog();
+    type_into_field("Rubber Soul");
+
+    Widget field = text_field();
+    Display *dpy = XtDisplay(field);
+    XEvent ev{};
+    ev.xkey.type = KeyPress;
+    ev.xkey.display = dpy;
+    ev.xkey.window = XtWindow(field);
+    ev.xkey.root = DefaultRootWindow(dpy);
+    ev.xkey.same_screen = True;
+    ev.xkey.keycode = XKeysymToKeycode(dpy, XK_Return);
+    ASSERT_NE(ev.xkey.keycode, 0);
+    XtDispatchEvent(&ev);
+    process_events();
+
+    EXPECT_EQ(*title, "Rubber Soul");
+    EXPECT_FALSE(dialog_shown());
+}
+
+TEST_F(TitleTest, BlankOrMissingTitleOpensAnEmptyField)
+{
+    start_titled(" \t ");
+    EXPECT_EQ(label_of(titleBar), " \t ");  // the bar still shows the blanks
+    open_dialog();
+    EXPECT_EQ(field_text(), "");
+
+    click(XtNameToWidget(titleDialog, "Done"));
+    title.reset();
+    title_display_update();
+    EXPECT_EQ(label_of(titleBar), "No Title");
+    open_dialog();
+    EXPECT_EQ(field_text(), "");
+}
+
+TEST_F(TitleTest, ReopeningResetsTheFieldFromTheTitle)
+{
+    start_titled("Abbey Road");
+    open_dialog();
+    type_into_field("half typed");
+    open_dialog();
+    EXPECT_EQ(field_text(), "Abbey Road");
+}
+
+TEST_F(TitleTest, UpdateWhileOpenReplacesTheText)
+{
+    start_titled("Abbey Road");
+    open_dialog();
+    type_into_field("half typed");
+
+    title = "No Disc";
+    title_display_update();
+    EXPECT_EQ(field_text(), "No Disc");
+    EXPECT_EQ(label_of(titleBar), "No Disc");
+
+    // A "No Disc" title is replaced like any other.
+    type_into_field("White Album");
+    XtCallActionProc(titleBar, "done", nullptr, nullptr, 0);
+    EXPECT_EQ(*title, "White Album");
+}
+
+TEST_F(TitleTest, LongTitleIsKeptWhole)
+{
+    std::string word(600, 'x');
+    start_titled(word.substr(0, 200));
+    EXPECT_EQ(label_of(titleBar), word.substr(0, 200));
+    open_dialog();
+    EXPECT_EQ(field_text(), word.substr(0, 200));
+    type_into_field(word.c_str());
+    XtCallActionProc(titleBar, "done", nullptr, nullptr, 0);
+    EXPECT_EQ(*title, word);
+    EXPECT_EQ(label_of(titleBar), word);
+}
+
+// Before the dialog is first filled it has no text field; accepting then
+// keeps the title instead of reading a field that is not there.
+TEST_F(TitleTest, DoneBeforeTheDialogWasOpenedKeepsTheTitle)
+{
+    start_titled("Abbey Road");
+    ASSERT_EQ(text_field(), nullptr);
+    XtCallActionProc(titleBar, "done", nullptr, nullptr, 0);
+    process_events();
+    EXPECT_EQ(*title, "Abbey Road");
+    EXPECT_EQ(label_of(titleBar), "Abbey Road");
+    EXPECT_FALSE(dialog_shown());
+}

@@ -79,6 +79,12 @@ TEST_F(CdinfoTest, FileIsNamedAfterTheDiscNumber)
     cdinfo_read();
     EXPECT_EQ(info_path, "cd.406");
 
+    // An empty directory (MURBELINFODIR set but empty) is the current one
+    // too, never the root of the file system.
+    app_resources.cdInfoDir = const_cast<char *>("");
+    cdinfo_read();
+    EXPECT_EQ(info_path, "cd.406");
+
     // With a higher first track: sum of number times length over the
     // tracks present, divided by their count.
     cdrom_close();

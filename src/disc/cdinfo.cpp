@@ -64,7 +64,9 @@ static bool match_program(const std::string &line, std::string &program)
 static std::string info_file_path(uint32_t id)
 {
     std::string name = "cd." + std::to_string(static_cast<int>(id));
-    if (app_resources.cdInfoDir)
+    // An empty directory (MURBELINFODIR set but empty) means the current
+    // directory, not the file system's root.
+    if (app_resources.cdInfoDir && *app_resources.cdInfoDir)
         return std::string(app_resources.cdInfoDir) + "/" + name;
     return name;
 }

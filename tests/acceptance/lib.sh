@@ -1,0 +1,486 @@
+# Shared helpers of the acceptance scenarios: a private X server, the real
+# player started on a simulated drive, and a user's hands (pointer and
+# keys through XTest) and eyes (the debug trace, the drive's request log,
+# the pixels of the window).
+#
+# A scenario sources this file, writes its disc with make_disc, calls
+# start_player, then clicks and checks.  Everything waits by polling for
+# an observable event within ACC_TIMEOUT seconds; a fixed pause is used
+# only to make sure that something does NOT happen.
+#
+# Environment: MURBEL (the player binary, set by ctest), ACC_TIMEOUT
+# (seconds per wait, default 20), ACC_KEEP=1 keeps the scratch directory.
+
+set -u -o pipefail
+
+: "${MURBEL:?MURBEL must name the murbel binary}"
+ACC_TIMEOUT=${ACC_TIMEOUT:-20}
+SCENARIO=$(basename "$0" .sh)
+
+SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/murbel-acc.XXXXXX")
+DISC=$SCRATCH/disc              # the simulated drive's disc file
+REQLOG=$SCRATCH/requests.log    # the drive's request log
+INFO=$SCRATCH/info              # the information directory (-cdInfoDir)
+OUT=$SCRATCH/stdout             # the player's debug trace
+ERR=$SCRATCH/stderr             # the player's error reports
+mkdir -p "$INFO"
+
+XVFB_PID=""
+PLAYER_PID=""
+PLAYER_STATUS=""
+TRACE_MARK=0    # trace lines already accounted for
+REQ_MARK=0      # requests (sub-channel queries left out) accounted for
+# Trace lines that may come at any time and are skipped by expect_trace
+# (an extended regular expression; empty = none).
+TRACE_IGNORE=""
+
+# ---- reporting ----------------------------------------------------------
+
+note() { echo "$SCENARIO: $*"; }
+
+fail()
+{
+    {
+        echo "FAIL ($SCENARIO): $*"
+        echo "--- trace (stdout), last lines; mark at line $TRACE_MARK:"
+        [ -f "$OUT" ] && cat -n "$OUT" | tail -n 40
+        echo "--- stderr, last lines:"
+        [ -f "$ERR" ] && tail -n 15 "$ERR"
+        echo "--- drive requests without sub-channel queries; mark at $REQ_MARK:"
+        [ -f "$REQLOG" ] && requests | cat -n | tail -n 30
+    } >&2
+    exit 1
+}
+
+cleanup()
+{
+    local status=$?
+    if [ -n "$PLAYER_PID" ] && kill -0 "$PLAYER_PID" 2>/dev/null; then
+        kill "$PLAYER_PID" 2>/dev/null
+        wait "$PLAYER_PID" 2>/dev/null
+    fi
+    if [ -n "$XVFB_PID" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
+        kill "$XVFB_PID" 2>/dev/null
+        wait "$XVFB_PID" 2>/dev/null
+    fi
+    if [ "${ACC_KEEP:-0}" = 1 ]; then
+        echo "scratch kept in $SCRATCH" >&2
+    else
+        rm -rf "$SCRATCH"
+    fi
+    [ $status -eq 0 ] && echo "$SCENARIO: passed"
+    exit $status
+}
+trap cleanup EXIT
+
+now_ms() { date +%s%3N; }
+
+# Runs "$@" until it succeeds or ACC_TIMEOUT passes; returns its status.
+poll()
+{
+    local deadline=$(($(now_ms) + ACC_TIMEOUT * 1000))
+    while ! "$@"; do
+        [ "$(now_ms)" -ge $deadline ] && return 1
+        sleep 0.05
+    done
+    return 0
+}
+
+# ---- the X server ---------------------------------------------------------
+
+x_ready() { [ -s "$SCRATCH/display" ] && [ "$(wc -l <"$SCRATCH/display")" -ge 1 ]; }
+
+start_x()
+{
+    # The server writes its display number on fd 3 once it accepts clients.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+        3>"$SCRATCH/display" >"$SCRATCH/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    poll x_ready || fail "Xvfb gave no display number: $(cat "$SCRATCH/xvfb.log")"
+    export DISPLAY=:$(head -n 1 "$SCRATCH/display")
+    # Keep the user's own resources out of the player.
+    export HOME=$SCRATCH
+    unset XENVIRONMENT XAPPLRESDIR XUSERFILESEARCHPATH
+    poll xwininfo -root >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+}
+
+# ---- the disc and the player --------------------------------------------
+
+# Writes the disc file from standard input and turns its request log on.
+make_disc()
+{
+    local file=${1:-$DISC}
+    { cat; echo "log $REQLOG"; } >"$file"
+}
+
+shell_window() { xdotool search --name '^murbel$' 2>/dev/null | head -n 1; }
+
+window_viewable()
+{
+    local w
+    w=$(shell_window)
+    [ -n "$w" ] && xwininfo -id "$w" 2>/dev/null | grep -q 'Map State: IsViewable'
+}
+
+player_running() { [ -n "$PLAYER_PID" ] && kill -0 "$PLAYER_PID" 2>/dev/null; }
+
+window_or_exit() { window_viewable || ! player_running; }
+
+# Starts the player on the simulated drive with the trace on and waits
+# until its window is on the screen.  Extra arguments go to the player.
+start_player()
+{
+    "$MURBEL" -debug -device "sim:$DISC" -cdInfoDir "$INFO" "$@" >>"$OUT" 2>>"$ERR" &
+    PLAYER_PID=$!
+    PLAYER_STATUS=""
+    poll window_or_exit || fail "the player's window did not appear"
+    player_running || fail "the player ended at start-up"
+}
+
+# Waits until the player has ended; its exit status goes to PLAYER_STATUS.
+wait_player_exit()
+{
+    poll eval '! player_running' || fail "the player did not end"
+    wait "$PLAYER_PID"
+    PLAYER_STATUS=$?
+    PLAYER_PID=""
+}
+
+# ---- finding widgets ------------------------------------------------------
+#
+# Athena widget windows carry no names, so widgets are found by their place
+# in the window tree.  xwininfo lists siblings from the top of the stacking
+# order down; Xt realizes a composite's children last to first, and a new
+# window goes on top of its siblings, so for every window made when the
+# shell is realized the listing follows the order in which the widgets
+# were created.  Windows made later (the program's selections, the title
+# dialog's text field) are told apart by their position instead.
+
+# Direct children of a window, one per line: "id width height x y", x and
+# y absolute (the outer corner, border included).
+children()
+{
+    xwininfo -children -id "$1" 2>/dev/null | awk '
+        /^ +0x[0-9a-f]+ / {
+            split($(NF-1), g, /[x+-]/)
+            split($NF, a, /[+]/)
+            print $1, g[1], g[2], a[2], a[3]
+        }'
+}
+
+nth_child() { children "$1" | sed -n "${2}p" | cut -d' ' -f1; }
+child_count() { children "$1" | wc -l; }
+
+# The child of a viewport that holds its content (the clip window; a
+# scroll bar made later has no children).
+viewport_content()
+{
+    local c
+    for c in $(children "$1" | cut -d' ' -f1); do
+        if [ "$(child_count "$c")" -gt 0 ]; then
+            nth_child "$c" 1
+            return
+        fi
+    done
+}
+
+main_form() { nth_child "$(shell_window)" 1; }
+logo_form() { nth_child "$(main_form)" 1; }
+buttons_form() { nth_child "$(main_form)" 2; }
+program_form() { nth_child "$(main_form)" 3; }
+select_form() { nth_child "$(program_form)" 5; }
+program_display_form() { viewport_content "$(nth_child "$(program_form)" 1)"; }
+title_shell() { xdotool search --classname '^titleShell$' 2>/dev/null | head -n 1; }
+title_dialog() { nth_child "$(title_shell)" 1; }
+
+# The logo area has one child less when there is no time display.
+logo_child()
+{
+    local form n
+    form=$(logo_form)
+    n=$(child_count "$form")
+    case $1 in
+    logoLabel) nth_child "$form" 1 ;;
+    versionLabel) nth_child "$form" 2 ;;
+    ledsLabel) nth_child "$form" 3 ;;
+    trackButton) nth_child "$form" 4 ;;
+    timerButton) [ "$n" -eq 7 ] && nth_child "$form" 5 ;;
+    volumeScrollbar) nth_child "$form" $((n - 1)) ;;
+    titleBarViewport) nth_child "$form" "$n" ;;
+    esac
+}
+
+BUTTON_NAMES=(playButton pauseButton stopButton prevButton nextButton ejectButton
+              quitButton cycleButton shuffleButton rewButton ffButton pgmButton)
+SELECT_NAMES=(1 2 3 4 5 6 7 8 9 +10 tens All)
+
+# Window id of a widget.  Names are the widget names; besides them:
+# "tens" is the tens display, "selection N" the N-th toggle of the
+# program row (0 = the leading blank one), "dialogLabel", "dialogValue"
+# and "Done" the parts of the title dialog.
+widget()
+{
+    local name=$1 i
+    for i in "${!BUTTON_NAMES[@]}"; do
+        [ "${BUTTON_NAMES[$i]}" = "$name" ] && { nth_child "$(buttons_form)" $((i + 1)); return; }
+    done
+    for i in "${!SELECT_NAMES[@]}"; do
+        [ "${SELECT_NAMES[$i]}" = "$name" ] && { nth_child "$(select_form)" $((i + 1)); return; }
+    done
+    case $name in
+    mainForm) main_form ;;
+    logoForm) logo_form ;;
+    buttonsForm) buttons_form ;;
+    programForm) program_form ;;
+    logoLabel | versionLabel | ledsLabel | trackButton | timerButton | volumeScrollbar | titleBarViewport)
+        logo_child "$name" ;;
+    titleBar) nth_child "$(viewport_content "$(logo_child titleBarViewport)")" 1 ;;
+    Clear) nth_child "$(program_form)" 2 ;;
+    Cancel) nth_child "$(program_form)" 3 ;;
+    Save) nth_child "$(program_form)" 4 ;;
+    "selection "*)
+        children "$(program_display_form)" | sort -n -k4 | sed -n "$((${name#selection } + 1))p" | cut -d' ' -f1 ;;
+    dialogLabel) children "$(title_dialog)" | sort -n -k5 | sed -n 1p | cut -d' ' -f1 ;;
+    dialogValue) children "$(title_dialog)" | sort -n -k5 | sed -n 2p | cut -d' ' -f1 ;;
+    Done) children "$(title_dialog)" | sort -n -k5 | sed -n 3p | cut -d' ' -f1 ;;
+    *) return 1 ;;
+    esac
+}
+
+# "width height x y" of a widget's window, x and y absolute.
+widget_geometry()
+{
+    local w
+    w=$(widget "$1")
+    [ -n "$w" ] || fail "no widget $1 in the window tree"
+    xwininfo -id "$w" | awk '
+        /Absolute upper-left X:/ { x = $NF }
+        /Absolute upper-left Y:/ { y = $NF }
+        /^  Width:/ { wd = $NF }
+        /^  Height:/ { ht = $NF }
+        END { print wd, ht, x, y }'
+}
+
+# Prints the absolute x and y of the middle of a widget.
+widget_center()
+{
+    local g
+    g=($(widget_geometry "$1"))
+    echo $((g[2] + g[0] / 2)) $((g[3] + g[1] / 2))
+}
+
+# Number of selections in the program row (the leading toggle left out).
+selection_count() { echo $(($(child_count "$(program_display_form)") - 1)); }
+
+widget_viewable()
+{
+    local w
+    w=$(widget "$1") && [ -n "$w" ] && xwininfo -id "$w" 2>/dev/null | grep -q 'Map State: IsViewable'
+}
+
+# ---- hands ---------------------------------------------------------------
+
+# Clicks a widget with a mouse button (default 1) in its middle, or at
+# DX,DY from its upper-left corner when given.
+click()
+{
+    local name=$1 button=${2:-1} x y g
+    if [ $# -ge 4 ]; then
+        g=($(widget_geometry "$name"))
+        x=$((g[2] + $3))
+        y=$((g[3] + $4))
+    else
+        read -r x y < <(widget_center "$name")
+    fi
+    xdotool mousemove --sync "$x" "$y" click "$button" || fail "could not click $name"
+}
+
+# Rewind and fast-forward are toggles: one click holds them on, the next
+# lets them go.
+hold() { click "$1"; }
+let_go() { click "$1"; }
+
+# Types into the title dialog's text field, replacing its text.
+dialog_type()
+{
+    read -r x y < <(widget_center dialogValue)
+    xdotool mousemove --sync "$x" "$y" key ctrl+a ctrl+k || fail "no text field"
+    xdotool type --delay 20 "$1"
+}
+
+key() { xdotool key "$@"; }
+
+# ---- eyes: the trace -------------------------------------------------------
+
+trace_lines() { [ -f "$OUT" ] && wc -l <"$OUT" || echo 0; }
+
+# The trace after the mark, with the ignorable lines left out, numbered
+# by their line in the file ("N<TAB>text").
+trace_after_mark()
+{
+    awk -v from="$TRACE_MARK" -v ign="$TRACE_IGNORE" \
+        'NR > from && (ign == "" || $0 !~ ign) { print NR "\t" $0 }' "$OUT"
+}
+
+# Forgets the trace so far: later expectations look only at what follows.
+trace_mark() { TRACE_MARK=$(trace_lines); }
+
+# Waits until LINE appears after the mark, skipping whatever comes before
+# it, and moves the mark past it.
+wait_for_trace()
+{
+    local line=$1 found=""
+    find_trace() { found=$(awk -v from="$TRACE_MARK" -v want="$line" \
+        'NR > from && $0 == want { print NR; exit }' "$OUT"); [ -n "$found" ]; }
+    poll find_trace || fail "trace line never came: \"$line\""
+    TRACE_MARK=$found
+}
+
+# Waits for the next trace lines after the mark (ignorable ones left out)
+# and checks that they are exactly the given lines, in order.
+expect_trace()
+{
+    local n=$# got expected
+    enough_trace() { [ "$(trace_after_mark | wc -l)" -ge "$n" ]; }
+    poll enough_trace || true
+    got=$(trace_after_mark | head -n "$n")
+    expected=$(printf '%s\n' "$@")
+    if [ "$(cut -f2- <<<"$got")" != "$expected" ]; then
+        fail "trace differs; expected:
+$expected
+got:
+$(cut -f2- <<<"$got")"
+    fi
+    TRACE_MARK=$(tail -n 1 <<<"$got" | cut -f1)
+}
+
+# Checks that no trace line (ignorable ones left out) came after the mark.
+expect_no_trace()
+{
+    local extra
+    extra=$(trace_after_mark | cut -f2-)
+    [ -z "$extra" ] || fail "unexpected trace lines:
+$extra"
+}
+
+trace_count() { grep -cFx -- "$1" "$OUT"; }
+
+# ---- eyes: the drive -------------------------------------------------------
+
+# The drive's requests, sub-channel queries left out.
+requests() { [ -f "$REQLOG" ] && grep -v '^subchannel$' "$REQLOG"; }
+request_count() { requests | wc -l; }
+subchannel_count() { [ -f "$REQLOG" ] && grep -c '^subchannel$' "$REQLOG" || echo 0; }
+request_mark() { REQ_MARK=$(request_count); }
+
+# Waits for the next requests after the mark and checks that they are
+# exactly the given ones, in order; moves the mark past them.
+expect_requests()
+{
+    local n=$# got expected
+    enough_requests() { [ $(($(request_count) - REQ_MARK)) -ge "$n" ]; }
+    poll enough_requests || true
+    got=$(requests | tail -n +$((REQ_MARK + 1)) | head -n "$n")
+    expected=$(printf '%s\n' "$@")
+    [ "$got" = "$expected" ] || fail "drive requests differ; expected:
+$expected
+got:
+$got"
+    REQ_MARK=$((REQ_MARK + n))
+}
+
+expect_no_requests()
+{
+    local extra
+    extra=$(requests | tail -n +$((REQ_MARK + 1)))
+    [ -z "$extra" ] || fail "unexpected drive requests:
+$extra"
+}
+
+# Waits until the drive has answered N more sub-channel queries: time
+# has passed in the player's play timer.
+wait_for_queries()
+{
+    local target=$(($(subchannel_count) + $1))
+    enough_queries() { [ "$(subchannel_count)" -ge $target ]; }
+    poll enough_queries || fail "the player stopped asking the drive where it is"
+}
+
+# Every event before this point has been handled: the cycle button is
+# clicked twice (it only logs and flips a flag) and both lines awaited.
+barrier()
+{
+    local first=on second=off
+    [ "${CYCLE_ON:-0}" = 1 ] && { first=off; second=on; }
+    click cycleButton
+    wait_for_trace "cb_cdrom_cycle: cycle $first"
+    click cycleButton
+    wait_for_trace "cb_cdrom_cycle: cycle $second"
+}
+
+# ---- eyes: the window ------------------------------------------------------
+
+# "r g b" of one pixel of a widget's window (border left out).
+pixel()
+{
+    local file=$SCRATCH/pixel.xwd w
+    w=$(widget "$1") && [ -n "$w" ] || fail "no widget $1"
+    xwd -nobdrs -silent -id "$w" >"$file" 2>/dev/null || return 1
+    be32() { od -A n -t u1 -j "$1" -N 4 "$file" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }'; }
+    local hs order bpp bpl nc off
+    hs=$(be32 0); order=$(be32 28); bpp=$(be32 44); bpl=$(be32 48); nc=$(be32 76)
+    off=$((hs + nc * 12 + $3 * bpl + $2 * bpp / 8))
+    od -A n -t u1 -j $off -N 4 "$file" | awk -v lsb=$((order == 0)) \
+        '{ if (lsb) print $3, $2, $1; else print $2, $3, $4 }'
+}
+
+# A toggle that is on is drawn reversed: its margin takes the foreground
+# colour.  The margin row 2 lies below the pointer highlight.  The
+# shipped resources draw the button row dark on light and the displays
+# and program selections light on dark.
+toggle_state()
+{
+    local name=$1 g rgb
+    g=($(widget_geometry "$name"))
+    rgb=($(pixel "$name" $((g[0] / 2)) 2)) || return 1
+    local sum=$((rgb[0] + rgb[1] + rgb[2]))
+    case $name in
+    trackButton | timerButton | "selection "*) [ $sum -gt 300 ] && echo on || echo off ;;
+    *) [ $sum -lt 300 ] && echo on || echo off ;;
+    esac
+}
+
+# Waits until each NAME=on|off holds.
+expect_toggles()
+{
+    local pair name want
+    for pair in "$@"; do
+        name=${pair%=*}
+        want=${pair##*=}
+        state_is() { [ "$(toggle_state "$name")" = "$want" ]; }
+        poll state_is || fail "$name should be $want, is $(toggle_state "$name")"
+    done
+}
+
+# Saves the pixels of a widget (without the header, which names places).
+snapshot()
+{
+    local file=$2 w
+    w=$(widget "$1") && [ -n "$w" ] || fail "no widget $1"
+    xwd -nobdrs -silent -id "$w" >"$file.xwd" || fail "xwd failed on $1"
+    local hs nc
+    hs=$(od -A n -t u1 -j 0 -N 4 "$file.xwd" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }')
+    nc=$(od -A n -t u1 -j 76 -N 4 "$file.xwd" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }')
+    tail -c +$((hs + nc * 12 + 1)) "$file.xwd" >"$file"
+    # width and height, so that images of other sizes never compare equal
+    od -A n -t u1 -j 16 -N 8 "$file.xwd" >>"$file"
+    rm -f "$file.xwd"
+}
+
+# Waits until a widget looks exactly like a saved snapshot.
+expect_looks_like()
+{
+    local name=$1 ref=$2 what=$3
+    same_look() { snapshot "$name" "$SCRATCH/look.now" && cmp -s "$SCRATCH/look.now" "$ref"; }
+    poll same_look || fail "$name does not show $what"
+}

@@ -10,7 +10,7 @@ const Lines kNone;
 
 std::string msf_at(int secs, int frame = 0)
 {
-    char buf[16];
+    char buf[32];
     snprintf(buf, sizeof buf, "%02d:%02d:%02d", secs / 60, secs % 60, frame);
     return buf;
 }

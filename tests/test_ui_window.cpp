@@ -296,59 +296,51 @@ TEST_F(PlayerTest, DeepScreenKeepsTheScrollbarDefaults)
     EXPECT_EQ(background, static_cast<Pixmap>(XtUnspecifiedPixmap));
 }
 
+namespace {
+
+// The indicator's frame slot on show; -1 for the off frame.
+int shown_slot()
+{
+    Pixmap p = bitmap_of(ledsLabel);
+    for (int i = 0; i < 8; i++)
+        if (led_frames[i] == p)
+            return i;
+    return p == led_off_frame ? -1 : -2;
+}
+
+std::vector<int> turn(int direction, int times)
+{
+    std::vector<int> slots;
+    for (int i = 0; i < times; i++) {
+        leds_animate(direction);
+        slots.push_back(shown_slot());
+    }
+    return slots;
+}
+
+}  // namespace
+
 TEST_F(PlayerTest, IndicatorTurnsForwardAndBackward)
 {
     start_player(demo_disc());
     ASSERT_EQ(led_index, 1);
 
-    auto shown = [] {
-        Pixmap p = bitmap_of(ledsLabel);
-        for (int i = 0; i < 8; i++)
-            if (led_frames[i] == p)
-                return i;
-        return p == led_off_frame ? -1 : -2;
-    };
-
-    std::vector<int> frames;
-    for (int i = 0; i < 9; i++) {
-        leds_animate(1);
-        frames.push_back(shown());
-    }
-    EXPECT_EQ(frames, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 0, 1}));
-
+    EXPECT_EQ(turn(1, 9), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 0, 1}));
     // A change of direction shows the last frame once more.
-    frames.clear();
-    for (int i = 0; i < 4; i++) {
-        leds_animate(-1);
-        frames.push_back(shown());
-    }
-    EXPECT_EQ(frames, (std::vector<int>{1, 0, 7, 6}));
-    leds_animate(1);
-    EXPECT_EQ(shown(), 6);
+    EXPECT_EQ(turn(-1, 4), (std::vector<int>{1, 0, 7, 6}));
+    EXPECT_EQ(turn(1, 2), (std::vector<int>{6, 7}));
 
     int index = led_index;
     leds_off();
-    EXPECT_EQ(shown(), -1);
+    EXPECT_EQ(shown_slot(), -1);
     EXPECT_EQ(led_index, index);
-    leds_animate(1);
-    EXPECT_EQ(shown(), 7);
+    EXPECT_EQ(turn(1, 1), (std::vector<int>{0}));
 }
 
 TEST_F(PlayerTest, IndicatorTurnsBackwardFromTheStart)
 {
     start_player(demo_disc());
-
-    std::vector<int> frames;
-    for (int i = 0; i < 10; i++) {
-        leds_animate(-1);
-        Pixmap p = bitmap_of(ledsLabel);
-        int slot = -1;
-        for (int k = 0; k < 8; k++)
-            if (led_frames[k] == p)
-                slot = k;
-        frames.push_back(slot);
-    }
-    EXPECT_EQ(frames, (std::vector<int>{0, 7, 6, 5, 4, 3, 2, 1, 0, 7}));
+    EXPECT_EQ(turn(-1, 10), (std::vector<int>{0, 7, 6, 5, 4, 3, 2, 1, 0, 7}));
 }
 
 TEST_F(PlayerTest, NoDiscAtStartShowsNoDisc)

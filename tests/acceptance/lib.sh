@@ -126,11 +126,12 @@ player_running() { [ -n "$PLAYER_PID" ] && kill -0 "$PLAYER_PID" 2>/dev/null; }
 
 window_or_exit() { window_viewable || ! player_running; }
 
-# Starts the player on the simulated drive with the trace on and waits
-# until its window is on the screen.  Extra arguments go to the player.
+# Starts the player on the simulated drive (or on DEVICE when set) with
+# the trace on and waits until its window is on the screen.  Extra
+# arguments go to the player.
 start_player()
 {
-    "$MURBEL" -debug -device "sim:$DISC" -cdInfoDir "$INFO" "$@" >>"$OUT" 2>>"$ERR" &
+    "$MURBEL" -debug -device "${DEVICE:-sim:$DISC}" -cdInfoDir "$INFO" "$@" >>"$OUT" 2>>"$ERR" &
     PLAYER_PID=$!
     PLAYER_STATUS=""
     poll window_or_exit || fail "the player's window did not appear"
@@ -292,7 +293,7 @@ click()
     else
         read -r x y < <(widget_center "$name")
     fi
-    xdotool mousemove --sync "$x" "$y" click "$button" || fail "could not click $name"
+    xdotool mousemove "$x" "$y" click "$button" || fail "could not click $name"
 }
 
 # Rewind and fast-forward are toggles: one click holds them on, the next
@@ -304,7 +305,7 @@ let_go() { click "$1"; }
 dialog_type()
 {
     read -r x y < <(widget_center dialogValue)
-    xdotool mousemove --sync "$x" "$y" key ctrl+a ctrl+k || fail "no text field"
+    xdotool mousemove "$x" "$y" key ctrl+a ctrl+k || fail "no text field"
     xdotool type --delay 20 "$1"
 }
 

@@ -5,6 +5,7 @@
 
 #include <X11/StringDefs.h>
 #include <X11/Xaw/Dialog.h>
+#include <X11/Xaw/Text.h>
 #include <X11/keysym.h>
 
 #include <cstdlib>
@@ -92,6 +93,8 @@ TEST_F(TitleTest, DialogOpensNearTheBarWithTheTitle)
     open_dialog();
 
     EXPECT_EQ(field_text(), "  Abbey Road");  // leading blanks kept
+    // Typing goes after the title, not in front of it.
+    EXPECT_EQ(XawTextGetInsertionPoint(text_field()), 12);
 
     // The dialog stands 14 pixels right of and below the bar's corner.
     Window child;

@@ -4,6 +4,7 @@
 #include "ui/ui.h"
 
 #include <X11/StringDefs.h>
+#include <X11/Xaw/AsciiText.h>
 #include <X11/Xaw/Dialog.h>
 
 #include <string>
@@ -56,6 +57,9 @@ void cb_title_bar(Widget, XtPointer, XtPointer)
         XtGetValues(titleBar, args, 1);
         XtSetArg(args[0], XtNwidth, width);
         XtSetValues(field, args, 1);
+        // Typing should extend the title, not land in front of it.
+        XawTextSetInsertionPoint(field, XawTextSourceScan(XawTextGetSource(field), 0,
+                                                          XawstAll, XawsdRight, 1, True));
     }
     XtPopup(titleShell, XtGrabNone);
 }

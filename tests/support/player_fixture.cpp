@@ -91,6 +91,17 @@ const char *PlayerTest::demo_disc()
 
 void PlayerTest::start_toolkit(std::vector<std::string> args)
 {
+    // The player exits at once without a display; when the test meant to
+    // give it one, say so where it shows.
+    if (!getenv("DISPLAY"))
+        ;
+    else if (Display *probe = XOpenDisplay(nullptr))
+        XCloseDisplay(probe);
+    else {
+        dprintf(saved_stderr_, "cannot open the test display %s\n",
+                getenv("DISPLAY") ? getenv("DISPLAY") : "(unset)");
+        _exit(1);
+    }
     argv_store_ = std::move(args);
     argv_store_.insert(argv_store_.begin(), "murbel");
     argv_.clear();

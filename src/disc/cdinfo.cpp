@@ -30,16 +30,22 @@ uint32_t disc_id()
 }
 
 // One line, however long, without its newline.  False at end of file.
+// A null byte ends the line's text: nothing after it could be shown or
+// saved, so a title or program must not carry it.
 static bool read_line(FILE *f, std::string &line)
 {
     line.clear();
+    bool any = false, cut = false;
     int c;
     while ((c = getc(f)) != EOF) {
+        any = true;
         if (c == '\n')
             return true;
-        line += static_cast<char>(c);
+        cut |= c == '\0';
+        if (!cut)
+            line += static_cast<char>(c);
     }
-    return !line.empty();
+    return any;
 }
 
 // "Program: %s": the word "Program:", any white space, then a run of

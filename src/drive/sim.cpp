@@ -253,12 +253,16 @@ void parse_line(disc &d, int line, const std::vector<std::string> &w, const std:
     }
 }
 
+// The same blanks as the split into words, so that a line left with text
+// has a first word and begins with it.
+const char *const blanks = " \t\n\v\f\r";
+
 std::string trim(const std::string &s)
 {
-    size_t b = s.find_first_not_of(" \t\r");
+    size_t b = s.find_first_not_of(blanks);
     if (b == std::string::npos)
         return "";
-    return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
+    return s.substr(b, s.find_last_not_of(blanks) - b + 1);
 }
 
 // Reads the disc file into d; on bad input throws parse_error.
@@ -278,6 +282,8 @@ void parse_disc(const std::string &path, disc &d)
         std::vector<std::string> w;
         for (std::string word; words >> word;)
             w.push_back(word);
+        if (w.empty())
+            continue;
         parse_line(d, line, w, trim(text.substr(w[0].size())));
     }
     if (d.starts.empty())

@@ -22,15 +22,16 @@ expect_trace "cdrom_get_curtime: error from cdrom_open" \
 # The title bar must read "No Disc": typing that very title in the dialog
 # leaves the bar as it was, typing another one changes it.
 snapshot titleBar "$SCRATCH/bar.start"
-click titleBar
+open_title_dialog
 dialog_type "No Title"
-key Return
-poll eval '! widget_viewable dialogValue' || fail "the dialog stayed up"
+dialog_return
+dialog_closed
 snapshot titleBar "$SCRATCH/bar.other"
 cmp -s "$SCRATCH/bar.start" "$SCRATCH/bar.other" && fail "the title bar ignores the title"
-click titleBar
+open_title_dialog
 dialog_type "No Disc"
-key Return
+dialog_return
+dialog_closed
 expect_looks_like titleBar "$SCRATCH/bar.start" '"No Disc"'
 
 # A disc is put in; the next poll finds it.

@@ -29,7 +29,6 @@ XVFB_PID=""
 PLAYER_PID=""
 PLAYER_STATUS=""
 TRACE_MARK=0    # trace lines already accounted for
-REQ_MARK=0      # requests (sub-channel queries left out) accounted for
 # Trace lines that may come at any time and are skipped by expect_trace
 # (an extended regular expression; empty = none).
 TRACE_IGNORE=""
@@ -46,8 +45,8 @@ fail()
         [ -f "$OUT" ] && cat -n "$OUT" | tail -n 40
         echo "--- stderr, last lines:"
         [ -f "$ERR" ] && tail -n 15 "$ERR"
-        echo "--- drive requests without sub-channel queries; mark at $REQ_MARK:"
-        [ -f "$REQLOG" ] && requests | cat -n | tail -n 30
+        echo "--- drive requests without sub-channel queries (by log line); mark at $REQ_MARK:"
+        [ -f "$REQLOG" ] && grep -n -v '^subchannel$' "$REQLOG" | tail -n 30
     } >&2
     exit 1
 }
@@ -128,10 +127,13 @@ window_or_exit() { window_viewable || ! player_running; }
 
 # Starts the player on the simulated drive (or on DEVICE when set) with
 # the trace on and waits until its window is on the screen.  Extra
-# arguments go to the player.
+# arguments go to the player.  The information directory is INFO, given
+# with -cdInfoDir unless NO_CDINFODIR=1.
 start_player()
 {
-    "$MURBEL" -debug -device "${DEVICE:-sim:$DISC}" -cdInfoDir "$INFO" "$@" >>"$OUT" 2>>"$ERR" &
+    local info=(-cdInfoDir "$INFO")
+    [ "${NO_CDINFODIR:-0}" = 1 ] && info=()
+    "$MURBEL" -debug -device "${DEVICE:-sim:$DISC}" "${info[@]}" "$@" >>"$OUT" 2>>"$ERR" &
     PLAYER_PID=$!
     PLAYER_STATUS=""
     poll window_or_exit || fail "the player's window did not appear"
@@ -248,7 +250,8 @@ widget()
     esac
 }
 
-# "width height x y" of a widget's window, x and y absolute.
+# "width height x y border" of a widget's window: x and y are those of
+# its outer corner (xwininfo counts the border in), absolute.
 widget_geometry()
 {
     local w
@@ -259,7 +262,8 @@ widget_geometry()
         /Absolute upper-left Y:/ { y = $NF }
         /^  Width:/ { wd = $NF }
         /^  Height:/ { ht = $NF }
-        END { print wd, ht, x, y }'
+        /Border width:/ { bw = $NF }
+        END { print wd, ht, x, y, bw }'
 }
 
 # Prints the absolute x and y of the middle of a widget.
@@ -267,11 +271,34 @@ widget_center()
 {
     local g
     g=($(widget_geometry "$1"))
-    echo $((g[2] + g[0] / 2)) $((g[3] + g[1] / 2))
+    echo $((g[2] + g[4] + g[0] / 2)) $((g[3] + g[4] + g[1] / 2))
+}
+
+# Prints the absolute x and y of the point DX, DY of a widget (from the
+# upper-left corner inside its border, as its events count).
+widget_point()
+{
+    local g
+    g=($(widget_geometry "$1"))
+    echo $((g[2] + g[4] + $2)) $((g[3] + g[4] + $3))
 }
 
 # Number of selections in the program row (the leading toggle left out).
 selection_count() { echo $(($(child_count "$(program_display_form)") - 1)); }
+
+# A widget is shown when its window is mapped and lies inside the main
+# window (a child that the shell did not grow for is mapped but cut off).
+widget_shown()
+{
+    widget_viewable "$1" || return 1
+    local g s
+    g=($(widget_geometry "$1"))
+    s=($(xwininfo -id "$(shell_window)" | awk '/Absolute upper-left X:/ { x = $NF }
+        /Absolute upper-left Y:/ { y = $NF } /^  Width:/ { w = $NF } /^  Height:/ { h = $NF }
+        END { print w, h, x, y }'))
+    [ $((g[2] + g[0] + 2 * g[4])) -le $((s[2] + s[0])) ] &&
+        [ $((g[3] + g[1] + 2 * g[4])) -le $((s[3] + s[1])) ]
+}
 
 widget_viewable()
 {
@@ -282,14 +309,12 @@ widget_viewable()
 # ---- hands ---------------------------------------------------------------
 
 # Clicks a widget with a mouse button (default 1) in its middle, or at
-# DX,DY from its upper-left corner when given.
+# DX,DY from its upper-left corner (inside the border) when given.
 click()
 {
-    local name=$1 button=${2:-1} x y g
+    local name=$1 button=${2:-1} x y
     if [ $# -ge 4 ]; then
-        g=($(widget_geometry "$name"))
-        x=$((g[2] + $3))
-        y=$((g[3] + $4))
+        read -r x y < <(widget_point "$name" "$3" "$4")
     else
         read -r x y < <(widget_center "$name")
     fi
@@ -301,6 +326,16 @@ click()
 hold() { click "$1"; }
 let_go() { click "$1"; }
 
+# Opens the title dialog with a click on the title bar.
+open_title_dialog()
+{
+    click titleBar
+    poll widget_viewable dialogValue || fail "the title dialog did not open"
+}
+
+# Waits until the title dialog has gone.
+dialog_closed() { poll eval '! widget_viewable dialogValue' || fail "the title dialog stayed up"; }
+
 # Types into the title dialog's text field, replacing its text.
 dialog_type()
 {
@@ -309,7 +344,15 @@ dialog_type()
     xdotool type --delay 20 "$1"
 }
 
+# Keys go to the window under the pointer (no window manager gives focus).
 key() { xdotool key "$@"; }
+
+# Return in the title dialog's text field.
+dialog_return()
+{
+    read -r x y < <(widget_center dialogValue)
+    xdotool mousemove "$x" "$y" key Return || fail "no text field"
+}
 
 # ---- eyes: the trace -------------------------------------------------------
 
@@ -337,6 +380,20 @@ wait_for_trace()
     TRACE_MARK=$found
 }
 
+# Waits for a trace line after the mark that matches an extended regular
+# expression, skipping whatever comes before it; the line goes to
+# TRACE_MATCH and the mark moves past it.
+TRACE_MATCH=""
+wait_for_trace_matching()
+{
+    local re=$1 found=""
+    find_match() { found=$(awk -v from="$TRACE_MARK" -v re="$re" \
+        'NR > from && $0 ~ re { print NR "\t" $0; exit }' "$OUT"); [ -n "$found" ]; }
+    poll find_match || fail "no trace line matching $re"
+    TRACE_MARK=${found%%$'\t'*}
+    TRACE_MATCH=${found#*$'\t'}
+}
+
 # Waits for the next trace lines after the mark (ignorable ones left out)
 # and checks that they are exactly the given lines, in order.
 expect_trace()
@@ -355,6 +412,15 @@ $(cut -f2- <<<"$got")"
     TRACE_MARK=$(tail -n 1 <<<"$got" | cut -f1)
 }
 
+# Waits for the next trace line after the mark (ignorable ones left out)
+# and prints it, leaving the mark where it is.
+next_trace_line()
+{
+    has_next() { [ -n "$(trace_after_mark | head -n 1)" ]; }
+    poll has_next || fail "no further trace line"
+    trace_after_mark | head -n 1 | cut -f2-
+}
+
 # Checks that no trace line (ignorable ones left out) came after the mark.
 expect_no_trace()
 {
@@ -368,32 +434,46 @@ trace_count() { grep -cFx -- "$1" "$OUT"; }
 
 # ---- eyes: the drive -------------------------------------------------------
 
-# The drive's requests, sub-channel queries left out.
+REQ_MARK=0      # lines of the request log already accounted for
+# Requests that may come at any time and are skipped by expect_requests,
+# besides the sub-channel queries (an extended regular expression).
+REQ_IGNORE=""
+
+# The requests after the mark, sub-channel queries and ignorable ones left
+# out, numbered by their line in the log ("N<TAB>request").
+requests_after_mark()
+{
+    [ -f "$REQLOG" ] || return 0
+    awk -v from="$REQ_MARK" -v ign="$REQ_IGNORE" \
+        'NR > from && $0 != "subchannel" && (ign == "" || $0 !~ ign) { print NR "\t" $0 }' "$REQLOG"
+}
+
+# All requests so far, sub-channel queries left out.
 requests() { [ -f "$REQLOG" ] && grep -v '^subchannel$' "$REQLOG"; }
-request_count() { requests | wc -l; }
 subchannel_count() { [ -f "$REQLOG" ] && grep -c '^subchannel$' "$REQLOG" || echo 0; }
-request_mark() { REQ_MARK=$(request_count); }
+request_mark() { REQ_MARK=$([ -f "$REQLOG" ] && wc -l <"$REQLOG" || echo 0); }
 
 # Waits for the next requests after the mark and checks that they are
 # exactly the given ones, in order; moves the mark past them.
 expect_requests()
 {
     local n=$# got expected
-    enough_requests() { [ $(($(request_count) - REQ_MARK)) -ge "$n" ]; }
+    enough_requests() { [ "$(requests_after_mark | wc -l)" -ge "$n" ]; }
     poll enough_requests || true
-    got=$(requests | tail -n +$((REQ_MARK + 1)) | head -n "$n")
+    got=$(requests_after_mark | head -n "$n")
     expected=$(printf '%s\n' "$@")
-    [ "$got" = "$expected" ] || fail "drive requests differ; expected:
+    [ "$(cut -f2- <<<"$got")" = "$expected" ] || fail "drive requests differ; expected:
 $expected
 got:
-$got"
-    REQ_MARK=$((REQ_MARK + n))
+$(cut -f2- <<<"$got")"
+    REQ_MARK=$(tail -n 1 <<<"$got" | cut -f1)
 }
 
+# Checks that no request (ignorable ones left out) came after the mark.
 expect_no_requests()
 {
     local extra
-    extra=$(requests | tail -n +$((REQ_MARK + 1)))
+    extra=$(requests_after_mark | cut -f2-)
     [ -z "$extra" ] || fail "unexpected drive requests:
 $extra"
 }

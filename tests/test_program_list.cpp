@@ -64,6 +64,30 @@ TEST_F(ProgramList, InsertsAfterTheMarkOrAtTheFront)
     EXPECT_EQ(CDI.curtrack, 3);
 }
 
+// On screen, not only in the constraints: each toggle of the row stands
+// clear of the one before it after inserts at the front and in the middle.
+TEST_F(ProgramList, InsertedTogglesAreLaidOutInRowOrder)
+{
+    start(disc_of(lengths_of(12)));
+    for (int t : {3, 12, 2})
+        program_add_track(t);
+    click(CDI.program_head->toggle);  // mark on 3: the next goes after it
+    program_add_track(5);
+    click(program_anchor);            // and this one to the front
+    program_add_track(1);
+    ASSERT_EQ(program_string, "1-3-5-12-2");
+
+    Position x = 0;
+    Dimension width = 0;
+    XtVaGetValues(program_anchor, XtNx, &x, XtNwidth, &width, nullptr);
+    int right = x + width;
+    for (selection *s = CDI.program_head; s; s = s->next) {
+        XtVaGetValues(s->toggle, XtNx, &x, XtNwidth, &width, nullptr);
+        EXPECT_GE(x, right) << "the toggle of track " << int(s->track) << " overlaps";
+        right = x + width;
+    }
+}
+
 TEST_F(ProgramList, AddingWhilePausedMakesTheSelectionCurrent)
 {
     start(disc_of(lengths_of(9)));

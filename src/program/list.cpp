@@ -14,9 +14,14 @@
 #include "program/program.h"
 #include "ui/ui.h"
 
+// The Form keeps a child where it last laid it out when only its
+// constraints change; taking the child out and back in makes the Form
+// place it anew.
 static void place_right_of(Widget w, Widget left)
 {
+    XtUnmanageChild(w);
     XtVaSetValues(w, XtNfromHoriz, left, nullptr);
+    XtManageChild(w);
 }
 
 static void set_track_label(Widget w, const char *fmt, int track)

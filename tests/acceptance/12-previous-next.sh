@@ -7,7 +7,8 @@
 # on the first stays there.  Playing, each step plays the new track to the
 # end of the disc; Previous late in a track (4 seconds or more) starts the
 # same track again, early in it goes back a track.  Paused, the new track
-# is played and paused at once.  A second player started with a replay
+# is played and paused at once, and Pause then starts it afresh rather
+# than resuming the drive.  A second player started with a replay
 # threshold of 10000 seconds shows Previous going back a track late in it.
 source "$(dirname "$0")/lib.sh"
 
@@ -73,6 +74,11 @@ click nextButton
 expect_trace "cb_cdrom_next: paused on track 3" "cdrom_play: starting track 3"
 expect_requests "play 06:00:00 08:59:74" "pause"
 expect_toggles pauseButton=on playButton=on
+# The step set the measured time to 0: Pause plays the track afresh
+# instead of resuming.
+click pauseButton
+expect_trace "cb_cdrom_pause: resuming track 3" "cdrom_play: starting track 3"
+expect_requests "play 06:00:00 08:59:74"
 
 click quitButton
 expect_trace "cb_cdrom_quit: bye"

@@ -6,7 +6,7 @@
 #  3                adds track 3
 #  +10 +10 3, tens  the tens display sums to 23; a click on it adds
 #                   nothing, as the disc has 12 tracks
-#  +10 2, tens      adds track 12
+#  +10 1 1, tens    adds track 12: digits add to the number
 #  Program button   (every other press only restores the buttons' looks)
 #                   while stopped on track 2 adds track 2 after the last
 #                   added one, turns itself off and the track button on
@@ -61,7 +61,8 @@ poll widget_shown tens || fail "the tens display is not shown"
 click tens
 barrier
 click +10
-click 2
+click 1
+click 1
 click tens
 expect_trace "adding track 12 to program"
 poll eval '[ "$(selection_count)" = 2 ]' || fail "no selection for track 12"

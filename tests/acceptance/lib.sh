@@ -92,7 +92,7 @@ x_ready() { [ -s "$SCRATCH/display" ] && [ "$(wc -l <"$SCRATCH/display")" -ge 1 
 start_x()
 {
     # The server writes its display number on fd 3 once it accepts clients.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
         3>"$SCRATCH/display" >"$SCRATCH/xvfb.log" 2>&1 &
     XVFB_PID=$!
     poll x_ready || fail "Xvfb gave no display number: $(cat "$SCRATCH/xvfb.log")"
@@ -491,40 +491,57 @@ wait_for_queries()
 # clicked twice (it only logs and flips a flag) and both lines awaited.
 barrier()
 {
-    local first=on second=off
-    [ "${CYCLE_ON:-0}" = 1 ] && { first=off; second=on; }
     click cycleButton
-    wait_for_trace "cb_cdrom_cycle: cycle $first"
+    wait_for_trace_matching '^cb_cdrom_cycle: cycle (on|off)$'
     click cycleButton
-    wait_for_trace "cb_cdrom_cycle: cycle $second"
+    wait_for_trace_matching '^cb_cdrom_cycle: cycle (on|off)$'
 }
 
 # ---- eyes: the window ------------------------------------------------------
 
-# "r g b" of one pixel of a widget's window (border left out).
+# Takes the picture of a widget's window, border left out, into FILE (in
+# xwd's format) and reads its header: XWD_DATA is where the pixels begin,
+# XWD_W and XWD_H the size, XWD_BPL the bytes per line; pixels are 4
+# bytes, blue green red first when XWD_LSB is 1.
+grab()
+{
+    local w hs nc bpp order
+    w=$(widget "$1") && [ -n "$w" ] || fail "no widget $1"
+    xwd -nobdrs -silent -id "$w" >"$2" 2>/dev/null || return 1
+    read -r hs XWD_W XWD_H order bpp XWD_BPL nc < <(od -A n -v -t u1 -N 80 "$2" | awk '
+        { for (i = 1; i <= NF; i++) b[n++] = $i }
+        END {
+            split("0 16 20 28 44 48 76", at, " ")
+            for (k = 1; k <= 7; k++) {
+                o = at[k]
+                printf "%d ", b[o] * 16777216 + b[o + 1] * 65536 + b[o + 2] * 256 + b[o + 3]
+            }
+            print ""
+        }')
+    [ "$bpp" = 32 ] || fail "the screen has $bpp bits per pixel, not 32"
+    XWD_DATA=$((hs + nc * 12))
+    XWD_LSB=$((order == 0))
+}
+
+# "r g b" of the pixel X, Y of a widget's window (border left out).
 pixel()
 {
-    local file=$SCRATCH/pixel.xwd w
-    w=$(widget "$1") && [ -n "$w" ] || fail "no widget $1"
-    xwd -nobdrs -silent -id "$w" >"$file" 2>/dev/null || return 1
-    be32() { od -A n -t u1 -j "$1" -N 4 "$file" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }'; }
-    local hs order bpp bpl nc off
-    hs=$(be32 0); order=$(be32 28); bpp=$(be32 44); bpl=$(be32 48); nc=$(be32 76)
-    off=$((hs + nc * 12 + $3 * bpl + $2 * bpp / 8))
-    od -A n -t u1 -j $off -N 4 "$file" | awk -v lsb=$((order == 0)) \
-        '{ if (lsb) print $3, $2, $1; else print $2, $3, $4 }'
+    local file=$SCRATCH/pixel.xwd
+    grab "$1" "$file" || return 1
+    od -A n -t u1 -j $((XWD_DATA + $3 * XWD_BPL + $2 * 4)) -N 4 "$file" |
+        awk -v lsb="$XWD_LSB" '{ if (lsb) print $3, $2, $1; else print $2, $3, $4 }'
 }
 
 # A toggle that is on is drawn reversed: its margin takes the foreground
-# colour.  The margin row 2 lies below the pointer highlight.  The
-# shipped resources draw the button row dark on light and the displays
-# and program selections light on dark.
+# colour.  Row 2 of the margin lies below the pointer's highlight.  The
+# shipped resources draw the button row dark on light, the displays and
+# the program's selections light on dark.
 toggle_state()
 {
-    local name=$1 g rgb
+    local name=$1 g rgb sum
     g=($(widget_geometry "$name"))
     rgb=($(pixel "$name" $((g[0] / 2)) 2)) || return 1
-    local sum=$((rgb[0] + rgb[1] + rgb[2]))
+    sum=$((rgb[0] + rgb[1] + rgb[2]))
     case $name in
     trackButton | timerButton | "selection "*) [ $sum -gt 300 ] && echo on || echo off ;;
     *) [ $sum -lt 300 ] && echo on || echo off ;;
@@ -543,19 +560,61 @@ expect_toggles()
     done
 }
 
-# Saves the pixels of a widget (without the header, which names places).
+# Saves the pixels of a widget and its size (not the rest of the header,
+# which names places).
 snapshot()
 {
-    local file=$2 w
-    w=$(widget "$1") && [ -n "$w" ] || fail "no widget $1"
-    xwd -nobdrs -silent -id "$w" >"$file.xwd" || fail "xwd failed on $1"
-    local hs nc
-    hs=$(od -A n -t u1 -j 0 -N 4 "$file.xwd" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }')
-    nc=$(od -A n -t u1 -j 76 -N 4 "$file.xwd" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }')
-    tail -c +$((hs + nc * 12 + 1)) "$file.xwd" >"$file"
-    # width and height, so that images of other sizes never compare equal
-    od -A n -t u1 -j 16 -N 8 "$file.xwd" >>"$file"
-    rm -f "$file.xwd"
+    grab "$1" "$2.xwd" || fail "no picture of $1"
+    { echo "$XWD_W x $XWD_H"; tail -c +$((XWD_DATA + 1)) "$2.xwd"; } >"$2"
+    rm -f "$2.xwd"
+}
+
+# Saves the ink of a widget's label: a mask of the pixels that differ from
+# its most common colour, so that a toggle's text gives the same ink on
+# and off.  Callers move the pointer away first: a highlight is ink too.
+ink()
+{
+    grab "$1" "$2.xwd" || fail "no picture of $1"
+    od -A n -v -t u1 -j "$XWD_DATA" "$2.xwd" | awk -v w="$XWD_W" -v h="$XWD_H" -v bpl="$XWD_BPL" '
+        { for (i = 1; i <= NF; i++) b[n++] = $i }
+        END {
+            for (y = 0; y < h; y++)
+                for (x = 0; x < w; x++) {
+                    o = y * bpl + x * 4
+                    c[y, x] = b[o] " " b[o + 1] " " b[o + 2]
+                    count[c[y, x]]++
+                }
+            for (k in count) if (count[k] > best) { best = count[k]; bg = k }
+            for (y = 0; y < h; y++) {
+                row = ""
+                for (x = 0; x < w; x++) row = row (c[y, x] == bg ? "." : "#")
+                print row
+            }
+        }' >"$2"
+    rm -f "$2.xwd"
+}
+
+pointer_away() { read -r x y < <(widget_center logoLabel); xdotool mousemove "$x" "$y"; }
+
+# Waits until a widget's label has the same ink as a saved one.
+expect_ink_like()
+{
+    local name=$1 ref=$2 what=$3
+    pointer_away
+    same_ink() { ink "$name" "$SCRATCH/ink.now" && cmp -s "$SCRATCH/ink.now" "$ref"; }
+    poll same_ink || fail "$name does not show $what:
+$(cat "$SCRATCH/ink.now")
+expected:
+$(cat "$ref")"
+}
+
+# Saves a widget's ink once it has stopped changing.
+settled_ink()
+{
+    pointer_away
+    ink "$1" "$2.a"
+    settled() { ink "$1" "$2" && cmp -s "$2" "$2.a" || { cp "$2" "$2.a"; false; }; }
+    poll settled "$1" "$2" || fail "$1 keeps changing"
 }
 
 # Waits until a widget looks exactly like a saved snapshot.

@@ -156,6 +156,13 @@ TEST_F(TimerTest, ShuffleGoesThroughTheOrderThenStops)
     EXPECT_EQ(flags(), 0u);
     EXPECT_EQ(CDI.curtrack, 0);
     EXPECT_TRUE(CDI.state & CDROM_SHUFFLE);
+
+    // Play again: a fresh order, not a run off the end of the old one.
+    take_stderr();
+    click(playButton);
+    EXPECT_EQ(take_stderr(), "");
+    EXPECT_EQ(CDI.currand, 1);
+    EXPECT_EQ(CDI.curtrack, shuffle_order[0]);
 }
 
 TEST_F(TimerTest, ShuffleWithRepeatDrawsANewOrder)

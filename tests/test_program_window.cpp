@@ -340,6 +340,14 @@ TEST_F(ProgramWindow, CancelLeavesProgramMode)
     EXPECT_EQ(program_string, "");
     EXPECT_EQ(tens_mode, 0);
     EXPECT_EQ(pgm_latch, 1);  // left as it was
+
+    // The latch makes the next press only restore the look; the press after
+    // it, which the toolkit turns off, enters program mode shown on.
+    click(pgmButton);
+    EXPECT_FALSE(CDI.state & CDROM_PROGRAM);
+    click(pgmButton);
+    EXPECT_TRUE(CDI.state & CDROM_PROGRAM);
+    EXPECT_TRUE(toggle_on(pgmButton));
 }
 
 TEST_F(ProgramWindow, SaveWritesTheProgram)

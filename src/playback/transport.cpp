@@ -80,6 +80,9 @@ void cb_cdrom_play(Widget w, XtPointer, XtPointer)
         track_display_update();
     }
     CDI.state |= CDROM_PLAYING;
+    // The stop button shows on while the disc is stopped; left on once play
+    // starts, the next click on it would turn it off and not stop anything.
+    set_button_state(stopButton, False);
     if (CDI.state & CDROM_PAUSED) {
         debug_log(1, "cb_cdrom_play: paused on track %d\n", CDI.curtrack);
         return;
@@ -87,6 +90,10 @@ void cb_cdrom_play(Widget w, XtPointer, XtPointer)
     tick_count = 0;
     CDI.dur = 0;
     if (CDI.state & CDROM_SHUFFLE) {
+        // Played through (and reset), the order starts afresh rather than
+        // running off its end.
+        if (CDI.currand == CDI.total && CDI.total > 0)
+            shuffle_setup();
         CDI.curtrack = disc_track_or(shuffle_get_track(), CDI.min);
     } else if (CDI.state & CDROM_PROGRAM) {
         // A selection the disc lacks cannot be played any more than one
@@ -114,6 +121,7 @@ static void pause_drive()
         CDI.state |= CDROM_PLAYING;
         set_button_state(ejectButton, False);
         set_button_state(playButton, True);
+        set_button_state(stopButton, False);
     }
     play_timer_stop();
 }

@@ -148,6 +148,9 @@ void cb_cdrom_program(Widget, XtPointer, XtPointer)
     set_button_state(ejectButton, False);
     debug_log(1, "cb_cdrom_program: program on\n");
     CDI.state |= CDROM_PROGRAM;
+    // The click may have turned the button off (a press after a restoring
+    // one); in program mode it shows on.
+    set_button_state(pgmButton, True);
     set_button_state(timerButton, True);
     program_start();
     pgm_latch = 1;

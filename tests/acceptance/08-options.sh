@@ -40,8 +40,8 @@ click pauseButton
 expect_trace "cb_cdrom_pause: pausing on track 1"
 click stopButton
 click stopButton
-expect_trace "cb_cdrom_stop: already stopped" "cb_cdrom_stop: resetting disc" \
-    "cdrom_play: starting track 1" "cdrom_reset: forcing immediate stop"
+expect_trace "cb_cdrom_stop: resetting disc" "cdrom_play: starting track 1" \
+    "cdrom_reset: forcing immediate stop" "cb_cdrom_stop: already stopped"
 click pgmButton
 expect_trace "cb_cdrom_program: program on"
 poll widget_shown programForm || fail "no program window"

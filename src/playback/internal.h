@@ -20,3 +20,7 @@ bool drive_track_usable(int t);
 // t when it is a track of the disc, else fallback when that is one, else 0:
 // curtrack never holds a track the tables lack.
 uint8_t disc_track_or(int t, int fallback);
+
+// Take over the drive's current track as a tick sees it; false when the
+// range has ended and cdrom_atend took over (the tick must not re-arm).
+bool follow_drive_track();

@@ -6,25 +6,32 @@
 #include "program/program.h"
 #include "ui/ui.h"
 
+bool follow_drive_track()
+{
+    int t = cdrom_get_curtrack();
+    // A failed query, or a track the disc lacks, counts as no change.
+    if (t == CDI.curtrack || !drive_track_usable(t))
+        return true;
+    if (t == 0) {
+        cdrom_atend();
+        return false;
+    }
+    tick_count = 0;
+    CDI.dur = 0;
+    timer_display_update();  // before the change, as the next tick shows it again
+    CDI.curtrack = static_cast<uint8_t>(t);
+    track_display_update();
+    return true;
+}
+
 void cb_play_tick(XtPointer, XtIntervalId *id)
 {
     // Xt recycles a fired timer's id: it must never be removed later.
     if (id && *id == play_timer)
         play_timer = TIMER_NONE;
 
-    int t = cdrom_get_curtrack();
-    // A failed query, or a track the disc lacks, counts as no change.
-    if (t != CDI.curtrack && drive_track_usable(t)) {
-        if (t == 0) {
-            cdrom_atend();
-            return;
-        }
-        tick_count = 0;
-        CDI.dur = 0;
-        timer_display_update();
-        CDI.curtrack = static_cast<uint8_t>(t);
-        track_display_update();
-    }
+    if (!follow_drive_track())
+        return;
 
     if (get_button_state(rewButton)) {
         cdrom_rew_step();
@@ -99,4 +106,10 @@ void cdrom_atend()
     CDI.dur = 0;
     timer_display_update();
     cdrom_play();
+    // Only a scan made while paused runs a paused player into the end of its
+    // range: stay paused at the start of what comes next, as a step does.
+    if (CDI.state & CDROM_PAUSED) {
+        cdrom_pause();
+        play_timer_stop();
+    }
 }

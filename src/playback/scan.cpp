@@ -224,18 +224,8 @@ void cb_scan_tick(XtPointer, XtIntervalId *id)
     if (id && scan_pending && *id == scan_timer)
         scan_pending = false;
 
-    int t = cdrom_get_curtrack();
-    if (t != CDI.curtrack && drive_track_usable(t)) {
-        if (t == 0) {
-            cdrom_atend();
-            return;
-        }
-        tick_count = 0;
-        CDI.dur = 0;
-        timer_display_update();
-        CDI.curtrack = static_cast<uint8_t>(t);
-        track_display_update();
-    }
+    if (!follow_drive_track())
+        return;
 
     if (get_button_state(rewButton)) {
         cdrom_rew_step();

@@ -36,7 +36,6 @@
 #include <vector>
 
 #include "app/app.h"
-#include "disc/cdinfo.h"
 #include "disc/cdrom.h"
 #include "drive/drive.h"
 #include "drive/sim.h"
@@ -484,7 +483,22 @@ void FaultStorm::start()
         pool.push_back(random_disc(rng));
     mkdir((scratch + "/info").c_str(), 0700);
     insert_disc(pool[0]);
-    start_toolkit({"-debug", "-device", "sim:" + disc_path, "-cdInfoDir", scratch + "/info"});
+    std::vector<std::string> args = {"-debug", "-device", "sim:" + disc_path, "-cdInfoDir",
+                                     scratch + "/info"};
+    // Resources at their defaults most of the time, else odd ones.
+    auto resource = [&](const char *name, const std::vector<std::string> &values) {
+        if (chance(rng, 0.3))
+            args.insert(args.end(), {"-xrm", std::string("murbel.") + name + ": " + pick(rng, values)});
+    };
+    resource("displayTimer", {"False"});
+    resource("scanSkipInterval", {"0", "5", "59", "75", "-3"});
+    resource("pauseSkipInterval", {"0", "1", "59", "90", "-15"});
+    resource("replayThreshold", {"0", "100", "-1"});
+    resource("scanPauseInterval", {"0", "1.5", "-1"});
+    resource("pausePauseInterval", {"0", "2"});
+    for (size_t i = 5; i + 1 < args.size(); i += 2)
+        dprintf(real_stdout, "fault storm: -xrm \"%s\"\n", args[i + 1].c_str());
+    start_toolkit(args);
     cdrom_open();
     logo_form_create(mainForm);
     buttons_form_create(mainForm);
@@ -676,7 +690,7 @@ void FaultStorm::act()
         else
             main_button();
     } else if (roll < 900) {
-        Widget w = chance(rng, 0.5) ? trackButton : timerButton;
+        Widget w = chance(rng, 0.5) || !timerButton ? trackButton : timerButton;
         log_step("click %s", XtName(w));
         click(w);
     } else if (roll < 930) {

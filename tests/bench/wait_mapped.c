@@ -1,14 +1,16 @@
 /*
  * wait_mapped: start a program and tell how long it took to map its window.
  *
- *   wait_mapped [-t SECONDS] [-k] [-o FILE] [-e FILE] NAME COMMAND [ARG...]
+ *   wait_mapped [-t SECONDS] [-r MS] [-k] [-o FILE] [-e FILE] NAME COMMAND [ARG...]
  *
  * Listens for MapNotify on the root window before it forks, so no map can
  * be missed, then runs COMMAND and waits for a top-level window whose
  * WM_CLASS instance or class, or WM_NAME, equals NAME.  Prints one line:
  * the milliseconds from just before the fork to the map, and the child's
- * process id.  The child is left running (its window mapped) unless -k is
- * given, which ends it.  -o and -e send the child's standard output and
+ * process id.  -r adds a third figure: the child's resident size in kB
+ * (VmRSS) once it has been mapped and left alone for MS milliseconds.
+ * The child is left running (its window mapped) unless -k is given,
+ * which ends it.  -o and -e send the child's standard output and
  * error to files, leaving this program's own output alone.  Without a window manager the top-level windows
  * are the root's own children, so the root's SubstructureNotify sees them.
  *
@@ -64,6 +66,22 @@ static int ignore_errors(Display *dpy, XErrorEvent *ev)
     return 0;
 }
 
+/* VmRSS of a process in kB, -1 when it cannot be read. */
+static long resident_kb(pid_t pid)
+{
+    char path[64], line[256];
+    long kb = -1;
+    snprintf(path, sizeof path, "/proc/%ld/status", (long)pid);
+    FILE *f = fopen(path, "r");
+    if (!f)
+        return -1;
+    while (fgets(line, sizeof line, f))
+        if (sscanf(line, "VmRSS: %ld", &kb) == 1)
+            break;
+    fclose(f);
+    return kb;
+}
+
 static int redirect(const char *path, int to)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_APPEND, 0666);
@@ -77,7 +95,7 @@ static int redirect(const char *path, int to)
 
 static void usage(void)
 {
-    fputs("usage: wait_mapped [-t SECONDS] [-k] [-o FILE] [-e FILE] NAME COMMAND [ARG...]\n",
+    fputs("usage: wait_mapped [-t SECONDS] [-r MS] [-k] [-o FILE] [-e FILE] NAME COMMAND [ARG...]\n",
           stderr);
     exit(2);
 }
@@ -85,12 +103,14 @@ static void usage(void)
 int main(int argc, char **argv)
 {
     double timeout_s = 30;
-    int kill_child = 0, opt;
+    int kill_child = 0, rss_after_ms = -1, opt;
     const char *out = NULL, *err = NULL;
 
-    while ((opt = getopt(argc, argv, "+t:ko:e:")) != -1) {
+    while ((opt = getopt(argc, argv, "+t:r:ko:e:")) != -1) {
         if (opt == 't')
             timeout_s = atof(optarg);
+        else if (opt == 'r')
+            rss_after_ms = atoi(optarg);
         else if (opt == 'k')
             kill_child = 1;
         else if (opt == 'o')
@@ -137,7 +157,13 @@ int main(int argc, char **argv)
             XNextEvent(dpy, &ev);
             if (ev.type == MapNotify && named(dpy, ev.xmap.window, name)) {
                 double mapped = now_ms();
-                printf("%.3f %ld\n", mapped - start, (long)pid);
+                printf("%.3f %ld", mapped - start, (long)pid);
+                if (rss_after_ms >= 0) {
+                    struct timespec idle = {rss_after_ms / 1000, rss_after_ms % 1000 * 1000000L};
+                    nanosleep(&idle, NULL);
+                    printf(" %ld", resident_kb(pid));
+                }
+                putchar('\n');
                 fflush(stdout);
                 if (kill_child) {
                     kill(pid, SIGTERM);

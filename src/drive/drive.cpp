@@ -22,6 +22,17 @@ struct open_drive {
 
 static std::vector<open_drive> drives;
 
+// The table goes when the process ends; whatever drive is still open
+// then is closed first, so that no backend's handle outlives it.
+static struct close_at_exit {
+    ~close_at_exit()
+    {
+        for (size_t h = 0; h < drives.size(); h++)
+            if (drives[h].ops)
+                drive_close(static_cast<int>(h));
+    }
+} close_at_exit;
+
 static const drive_ops *backend_for(const char **path)
 {
     for (const drive_ops *ops : backends) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "app/app.h"
 #include "disc/cdrom.h"
@@ -171,6 +172,13 @@ void program_clear()
     // The anchor goes on first: the selection toggle it turns off then
     // calls back while its selection still exists.
     set_button_state(program_anchor, True);
+    // Out of the layout all at once before any is destroyed: each toggle is
+    // placed relative to the one before it, and the Form would otherwise
+    // follow that link into a toggle already gone.
+    std::vector<Widget> toggles;
+    for (selection *s = CDI.program_head; s; s = s->next)
+        toggles.push_back(s->toggle);
+    XtUnmanageChildren(toggles.data(), static_cast<Cardinal>(toggles.size()));
     selection *s = CDI.program_head;
     while (s) {
         selection *next = s->next;

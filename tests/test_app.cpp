@@ -1,6 +1,14 @@
+// Start-up: options, resources, the information directory, the trace and
+// the display.
 #include "support/player_fixture.h"
 
+#include <sys/prctl.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "app/app.h"
+#include "disc/cdrom.h"
 
 TEST_F(PlayerTest, ResourceDefaults)
 {
@@ -17,12 +25,6 @@ TEST_F(PlayerTest, ResourceDefaults)
     EXPECT_FLOAT_EQ(app_resources.scanPauseInterval, 0.062f);
     EXPECT_FLOAT_EQ(app_resources.pausePauseInterval, 0.5f);
 }
-
-#include <sys/prctl.h>
-#include <cstdlib>
-#include <cstring>
-
-#include "disc/cdrom.h"
 
 TEST_F(PlayerTest, OptionsAnywhereAmongTheArguments)
 {

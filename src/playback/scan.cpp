@@ -124,17 +124,25 @@ static void step_to(const msf_t &p, const msf_t &e)
     cdrom_pause();
 }
 
+// Where a step starts: the drive's position and track.  False when the
+// position cannot be read (the failure line is logged) or there are no tables to bound it.
+static bool read_step_position(const char *failure, msf_t *pos, int *t)
+{
+    if (cdrom_get_msf(pos) == -1) {
+        debug_log(1, "%s", failure);
+        return false;
+    }
+    *t = cdrom_get_curtrack();
+    if (*t != CDI.curtrack)
+        track_display_update();
+    return tables_present();
+}
+
 void cdrom_rew_step()
 {
     msf_t pos;
-    if (cdrom_get_msf(&pos) == -1) {
-        debug_log(1, "rew: error reading location\n");
-        return;
-    }
-    int t = cdrom_get_curtrack();
-    if (t != CDI.curtrack)
-        track_display_update();
-    if (!tables_present())
+    int t;
+    if (!read_step_position("rew: error reading location\n", &pos, &t))
         return;
 
     int pos_s = secs(pos);
@@ -160,14 +168,8 @@ void cdrom_rew_step()
 void cdrom_ff_step()
 {
     msf_t pos;
-    if (cdrom_get_msf(&pos) == -1) {
-        debug_log(1, "ff: error reading location\n");
-        return;
-    }
-    int t = cdrom_get_curtrack();
-    if (t != CDI.curtrack)
-        track_display_update();
-    if (!tables_present())
+    int t;
+    if (!read_step_position("ff: error reading location\n", &pos, &t))
         return;
 
     const msf_t &end = one_track_mode() ? end_of(bound_track(t)) : CDI.addrs.back();

@@ -49,6 +49,20 @@ static XtResource resources[] = {
      offset(pausePauseInterval), XtRFloat, &app_resources.pausePauseInterval},
     {"cdInfoDir", "cdInfoDir", XtRString, sizeof(char *), offset(cdInfoDir), XtRString,
      nullptr},
+    {"digitalAudio", "DigitalAudio", XtRBoolean, sizeof(Boolean), offset(digitalAudio),
+     XtRBoolean, &app_resources.digitalAudio},
+    {"paranoia", "Paranoia", XtRBoolean, sizeof(Boolean), offset(paranoia), XtRBoolean,
+     &app_resources.paranoia},
+    {"cdSpeed", "CdSpeed", XtRInt, sizeof(int), offset(cdSpeed), XtRInt,
+     &app_resources.cdSpeed},
+    {"audioDevice", "AudioDevice", XtRString, sizeof(char *), offset(audioDevice), XtRString,
+     const_cast<char *>("default")},
+    {"cddbPath", "CddbPath", XtRString, sizeof(char *), offset(cddbPath), XtRString,
+     const_cast<char *>("~/.cddb:/var/lib/cddb")},
+    {"lookup", "Lookup", XtRBoolean, sizeof(Boolean), offset(lookup), XtRBoolean,
+     &app_resources.lookup},
+    {"lookupServer", "LookupServer", XtRString, sizeof(char *), offset(lookupServer),
+     XtRString, const_cast<char *>("https://musicbrainz.org")},
 };
 #undef offset
 
@@ -62,6 +76,9 @@ static XrmOptionDescRec options[] = {
     {S("-volBase"), S(".volBase"), XrmoptionSepArg, nullptr},
     {S("-volPcent"), S(".volPcent"), XrmoptionSepArg, nullptr},
     {S("-cdInfoDir"), S(".cdInfoDir"), XrmoptionSepArg, nullptr},
+    {S("-digital"), S(".digitalAudio"), XrmoptionNoArg, S("True")},
+    {S("-audioDevice"), S(".audioDevice"), XrmoptionSepArg, nullptr},
+    {S("-lookup"), S(".lookup"), XrmoptionNoArg, S("True")},
 };
 #undef S
 
@@ -77,6 +94,10 @@ static void set_default_resources()
     app_resources.scanSkipInterval = 1;
     app_resources.scanPauseInterval = 0.062f;
     app_resources.pausePauseInterval = 0.5f;
+    app_resources.digitalAudio = False;
+    app_resources.paranoia = True;
+    app_resources.cdSpeed = 8;
+    app_resources.lookup = False;
 }
 
 // The toolkit sleeps until its next timer in whole milliseconds, rounded

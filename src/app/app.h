@@ -17,6 +17,15 @@ struct AppResources {
     float scanPauseInterval;
     float pausePauseInterval;
     char *cdInfoDir;
+    // Digital playback: the audio is read and played through the sound card.
+    Boolean digitalAudio;
+    Boolean paranoia;
+    int cdSpeed;
+    char *audioDevice;
+    // Names of discs and tracks.
+    char *cddbPath;
+    Boolean lookup;
+    char *lookupServer;
 };
 
 extern XtAppContext app_context;

@@ -73,6 +73,8 @@ void cb_cdrom_play(Widget w, XtPointer, XtPointer)
         cdrom_new_disc(w);
     if (CDI.state & CDROM_PLAYING) {
         debug_log(1, "cb_cdrom_play: already playing track %d\n", CDI.curtrack);
+        // The click flipped the button off; the player still plays.
+        set_button_state(playButton, True);
         return;
     }
     if (CDI.curtrack == 0) {
@@ -85,6 +87,7 @@ void cb_cdrom_play(Widget w, XtPointer, XtPointer)
     set_button_state(stopButton, False);
     if (CDI.state & CDROM_PAUSED) {
         debug_log(1, "cb_cdrom_play: paused on track %d\n", CDI.curtrack);
+        set_button_state(playButton, True);
         return;
     }
     tick_count = 0;

@@ -33,13 +33,16 @@ static void set_track_label(Widget w, const char *fmt, int track)
 }
 
 // Created on, so the radio group turns off whichever toggle of the row was on.
+// Resizable: a toggle relabelled "-3" from "3" (or back) must get the width
+// of its new label, which the Form refuses a child that is not.
 static Widget selection_toggle(selection *s, Widget left, const char *fmt)
 {
     char label[16];
     snprintf(label, sizeof label, fmt, s->track);
     Widget w = XtVaCreateManagedWidget("programSelection", toggleWidgetClass, programDisplayForm,
                                        XtNfromHoriz, left, XtNlabel, label, XtNradioGroup,
-                                       program_anchor, XtNstate, True, nullptr);
+                                       program_anchor, XtNstate, True, XtNresizable, True,
+                                       nullptr);
     XtAddCallback(w, XtNcallback, cb_program_selection, s);
     return w;
 }

@@ -6,6 +6,8 @@
 #include <X11/StringDefs.h>
 #include <X11/Xaw/AsciiText.h>
 #include <X11/Xaw/Dialog.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 #include <string>
 
@@ -40,28 +42,90 @@ static bool has_visible_text(const std::string &s)
     return s.find_first_not_of(" \t\n\v\f\r") != std::string::npos;
 }
 
+// The dialog opens with its text selected, as dialogs do: the first key
+// that types (or deletes) replaces the whole text, while a click or a key
+// that moves the cursor keeps it for editing.
+static bool fresh_text;
+
+static void first_key(Widget w, XtPointer, XEvent *event, Boolean *)
+{
+    if (!fresh_text)
+        return;
+    if (event->type == ButtonPress) {
+        fresh_text = false;
+        return;
+    }
+    if (event->type != KeyPress)
+        return;
+    char buf[8];
+    KeySym sym = NoSymbol;
+    int n = XLookupString(&event->xkey, buf, sizeof buf, &sym, nullptr);
+    if (sym == XK_Return || sym == XK_KP_Enter || IsModifierKey(sym))
+        return;  // accepts the text as it is, or is only a modifier
+    fresh_text = false;
+    bool types = n > 0 && static_cast<unsigned char>(buf[0]) >= ' ' && buf[0] != 0x7f;
+    if (types || sym == XK_BackSpace || sym == XK_Delete)
+        XtVaSetValues(w, XtNstring, "", nullptr);
+}
+
+// Where the dialog fits: the point 14, 14 of the bar where the whole
+// dialog stays on the screen, else as near to it as the screen allows.
+static void place_dialog(Widget field)
+{
+    Position x = 0, y = 0;
+    XtTranslateCoords(titleBar, 14, 14, &x, &y);
+
+    Dimension width = 0;
+    XtVaGetValues(titleBar, XtNwidth, &width, nullptr);
+    XtVaSetValues(field, XtNwidth, width, nullptr);
+    XtRealizeWidget(titleShell);  // its size is known once it is realized
+
+    Screen *screen = XtScreen(titleShell);
+    Dimension w = 0, h = 0, border = 0;
+    XtVaGetValues(titleShell, XtNwidth, &w, XtNheight, &h, XtNborderWidth, &border, nullptr);
+    int outer_w = w + 2 * border, outer_h = h + 2 * border;
+    // A title longer than the screen is wide: the field gives up the
+    // difference and scrolls instead.
+    if (outer_w > WidthOfScreen(screen) && width > outer_w - WidthOfScreen(screen)) {
+        width = static_cast<Dimension>(width - (outer_w - WidthOfScreen(screen)));
+        XtVaSetValues(field, XtNwidth, width, nullptr);
+        XtVaGetValues(titleShell, XtNwidth, &w, nullptr);
+        outer_w = w + 2 * border;
+    }
+    int max_x = WidthOfScreen(screen) - outer_w, max_y = HeightOfScreen(screen) - outer_h;
+    x = static_cast<Position>(x > max_x ? max_x : x);
+    y = static_cast<Position>(y > max_y ? max_y : y);
+    x = static_cast<Position>(x < 0 ? 0 : x);
+    y = static_cast<Position>(y < 0 ? 0 : y);
+    XtVaSetValues(titleShell, XtNx, x, XtNy, y, nullptr);
+}
+
 void cb_title_bar(Widget, XtPointer, XtPointer)
 {
     set_dialog_value(title && has_visible_text(*title) ? title->c_str() : "");
 
-    Position x = 0, y = 0;
-    XtTranslateCoords(titleBar, 14, 14, &x, &y);
-    Arg args[2];
-    XtSetArg(args[0], XtNx, x);
-    XtSetArg(args[1], XtNy, y);
-    XtSetValues(titleShell, args, 2);
-
-    if (Widget field = XtNameToWidget(titleDialog, "value")) {
-        Dimension width = 0;
-        XtSetArg(args[0], XtNwidth, &width);
-        XtGetValues(titleBar, args, 1);
-        XtSetArg(args[0], XtNwidth, width);
-        XtSetValues(field, args, 1);
-        // Typing should extend the title, not land in front of it.
-        XawTextSetInsertionPoint(field, XawTextSourceScan(XawTextGetSource(field), 0,
-                                                          XawstAll, XawsdRight, 1, True));
+    Widget field = XtNameToWidget(titleDialog, "value");
+    if (!field) {
+        Position x = 0, y = 0;
+        XtTranslateCoords(titleBar, 14, 14, &x, &y);
+        XtVaSetValues(titleShell, XtNx, x, XtNy, y, nullptr);
+        XtPopup(titleShell, XtGrabNone);
+        return;
     }
+    place_dialog(field);
+    XawTextPosition end = XawTextSourceScan(XawTextGetSource(field), 0, XawstAll, XawsdRight, 1,
+                                            True);
+    XawTextSetInsertionPoint(field, end);
+    XawTextSetSelection(field, 0, end);
+    static Widget watched;
+    if (watched != field) {
+        XtInsertEventHandler(field, KeyPressMask | ButtonPressMask, False, first_key, nullptr,
+                             XtListHead);
+        watched = field;
+    }
+    fresh_text = true;
     XtPopup(titleShell, XtGrabNone);
+    keys_focus(field);
 }
 
 static void accept_title(Widget dialog)
@@ -73,7 +137,9 @@ static void accept_title(Widget dialog)
         title = std::string(text ? text : "");
         set_bar_label();
     }
+    fresh_text = false;
     XtPopdown(titleShell);
+    keys_focus(nullptr);
 }
 
 void cb_title_done(Widget, XtPointer client_data, XtPointer)

@@ -40,3 +40,10 @@ void title_display_update();
 void cb_title_bar(Widget w, XtPointer client_data, XtPointer call_data);
 void cb_title_done(Widget w, XtPointer client_data, XtPointer call_data);
 void title_done_action(Widget w, XEvent *event, String *params, Cardinal *num_params);
+
+// The keyboard: the actions the resource file binds to keys on FORM, and
+// where typed keys go (TARGET, or FORM again when null).
+void keys_create(Widget form);
+void keys_focus(Widget target);
+// Presses a button of the window as a click does: its look and callbacks.
+void press_button(Widget w, XEvent *event);

@@ -198,32 +198,44 @@ struct ButtonSpec {
     Widget *handle;
     const unsigned char *bits;
     XtCallbackProc callback;
+    bool momentary;  // a command, drawn pressed only while it is held
 };
 
 static const ButtonSpec buttons[] = {
-    {"playButton", &playButton, play_bits, cb_cdrom_play},
-    {"pauseButton", &pauseButton, pause_bits, cb_cdrom_pause},
-    {"stopButton", &stopButton, stop_bits, cb_cdrom_stop},
-    {"prevButton", &prevButton, prev_bits, cb_cdrom_previous},
-    {"nextButton", &nextButton, next_bits, cb_cdrom_next},
-    {"ejectButton", &ejectButton, eject_bits, cb_cdrom_eject},
-    {"quitButton", &quitButton, quit_bits, cb_cdrom_quit},
-    {"cycleButton", &cycleButton, cycle_bits, cb_cdrom_cycle},
-    {"shuffleButton", &shuffleButton, shuffle_bits, cb_cdrom_shuffle},
-    {"rewButton", &rewButton, rew_bits, cb_cdrom_rew},
-    {"ffButton", &ffButton, ff_bits, cb_cdrom_ff},
-    {"pgmButton", &pgmButton, pgm_bits, cb_cdrom_program},
+    {"playButton", &playButton, play_bits, cb_cdrom_play, false},
+    {"pauseButton", &pauseButton, pause_bits, cb_cdrom_pause, false},
+    {"stopButton", &stopButton, stop_bits, cb_cdrom_stop, false},
+    {"prevButton", &prevButton, prev_bits, cb_cdrom_previous, true},
+    {"nextButton", &nextButton, next_bits, cb_cdrom_next, true},
+    {"ejectButton", &ejectButton, eject_bits, cb_cdrom_eject, false},
+    {"quitButton", &quitButton, quit_bits, cb_cdrom_quit, false},
+    {"cycleButton", &cycleButton, cycle_bits, cb_cdrom_cycle, false},
+    {"shuffleButton", &shuffleButton, shuffle_bits, cb_cdrom_shuffle, false},
+    {"rewButton", &rewButton, rew_bits, cb_cdrom_rew, false},
+    {"ffButton", &ffButton, ff_bits, cb_cdrom_ff, false},
+    {"pgmButton", &pgmButton, pgm_bits, cb_cdrom_program, false},
 };
+
+// Previous and next change no state of their own: the toggle goes on when
+// pressed and off again once its callback has run on the release.
+static const char momentary_translations[] = "<EnterWindow>: highlight(Always)\n"
+                                             "<LeaveWindow>: unhighlight()\n"
+                                             "<Btn1Down>: set()\n"
+                                             "<Btn1Up>: notify() unset()";
 
 void buttons_form_create(Widget parent)
 {
     Widget buttonsForm = XtCreateManagedWidget("buttonsForm", formWidgetClass, parent, nullptr, 0);
+    XtTranslations momentary = XtParseTranslationTable(momentary_translations);
     for (const ButtonSpec &b : buttons) {
         Widget w = XtCreateManagedWidget(b.name, toggleWidgetClass, buttonsForm, nullptr, 0);
         set_bitmap(w, make_bitmap(w, b.bits, play_width, play_height));
         XtAddCallback(w, XtNcallback, b.callback, nullptr);
+        if (b.momentary)
+            XtVaSetValues(w, XtNtranslations, momentary, nullptr);
         *b.handle = w;
     }
+    keys_create(parent);
     cdrom_sync_state();
 }
 

@@ -90,7 +90,7 @@ eject_playing() {
 }
 race eject_playing nextButton "cdrom_new_disc: resetting disc"
 expect_trace "cdrom_new_disc: resetting disc" "cb_cdrom_next: stopped on track 1"
-expect_toggles ejectButton=off nextButton=on
+expect_toggles ejectButton=off nextButton=off
 barrier
 expect_no_requests
 

@@ -26,6 +26,7 @@ ERR=$SCRATCH/stderr             # the player's error reports
 mkdir -p "$INFO"
 
 XVFB_PID=""
+WM_PID=""
 PLAYER_PID=""
 PLAYER_STATUS=""
 TRACE_MARK=0    # trace lines already accounted for
@@ -57,6 +58,10 @@ cleanup()
     if [ -n "$PLAYER_PID" ] && kill -0 "$PLAYER_PID" 2>/dev/null; then
         kill "$PLAYER_PID" 2>/dev/null
         wait "$PLAYER_PID" 2>/dev/null
+    fi
+    if [ -n "$WM_PID" ] && kill -0 "$WM_PID" 2>/dev/null; then
+        kill "$WM_PID" 2>/dev/null
+        wait "$WM_PID" 2>/dev/null
     fi
     if [ -n "$XVFB_PID" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
         kill "$XVFB_PID" 2>/dev/null
@@ -102,6 +107,20 @@ start_x()
     unset XENVIRONMENT XAPPLRESDIR XUSERFILESEARCHPATH
     poll xwininfo -root >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
 }
+
+# Starts openbox, an EWMH window manager that gives each new window the
+# focus, and waits until it manages the screen.
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+
+start_wm()
+{
+    openbox --sm-disable >"$SCRATCH/wm.log" 2>&1 &
+    WM_PID=$!
+    poll wm_ready || fail "openbox did not start: $(cat "$SCRATCH/wm.log")"
+}
+
+# The window that has the keyboard focus.
+focus_window() { xdotool getwindowfocus 2>/dev/null; }
 
 # ---- the disc and the player --------------------------------------------
 
@@ -344,7 +363,8 @@ dialog_type()
     xdotool type --delay 20 "$1"
 }
 
-# Keys go to the window under the pointer (no window manager gives focus).
+# Keys go to the window under the pointer when no window manager gives
+# focus, else to the focused window.
 key() { xdotool key "$@"; }
 
 # Return in the title dialog's text field.

@@ -64,8 +64,26 @@ TEST_F(ProgramList, InsertsAfterTheMarkOrAtTheFront)
     EXPECT_EQ(CDI.curtrack, 3);
 }
 
-// On screen, not only in the constraints: each toggle of the row stands
-// clear of the one before it after inserts at the front and in the middle.
+// On screen, not only in the constraints: each toggle of the row has the
+// width its label needs and stands clear of the one before it, after
+// inserts at the front and in the middle and after deleting the head.
+static void expect_row_laid_out(const char *when)
+{
+    Position x = 0;
+    Dimension width = 0;
+    XtVaGetValues(program_anchor, XtNx, &x, XtNwidth, &width, nullptr);
+    int right = x + width;
+    for (selection *s = CDI.program_head; s; s = s->next) {
+        XtVaGetValues(s->toggle, XtNx, &x, XtNwidth, &width, nullptr);
+        EXPECT_GE(x, right) << when << ": the toggle of track " << int(s->track) << " overlaps";
+        XtWidgetGeometry preferred{};
+        XtQueryGeometry(s->toggle, nullptr, &preferred);
+        EXPECT_EQ(width, preferred.width)
+            << when << ": the toggle \"" << label_of(s->toggle) << "\" has another's width";
+        right = x + width;
+    }
+}
+
 TEST_F(ProgramList, InsertedTogglesAreLaidOutInRowOrder)
 {
     start(disc_of(lengths_of(12)));
@@ -76,16 +94,14 @@ TEST_F(ProgramList, InsertedTogglesAreLaidOutInRowOrder)
     click(program_anchor);            // and this one to the front
     program_add_track(1);
     ASSERT_EQ(program_string, "1-3-5-12-2");
+    expect_row_laid_out("inserted");
 
-    Position x = 0;
-    Dimension width = 0;
-    XtVaGetValues(program_anchor, XtNx, &x, XtNwidth, &width, nullptr);
-    int right = x + width;
-    for (selection *s = CDI.program_head; s; s = s->next) {
-        XtVaGetValues(s->toggle, XtNx, &x, XtNwidth, &width, nullptr);
-        EXPECT_GE(x, right) << "the toggle of track " << int(s->track) << " overlaps";
-        right = x + width;
-    }
+    program_delete_selection(CDI.program_head);  // "-3" becomes "3"
+    ASSERT_EQ(program_string, "3-5-12-2");
+    expect_row_laid_out("head deleted");
+    program_delete_selection(CDI.program_head);  // "-5", made so, becomes "5"
+    ASSERT_EQ(program_string, "5-12-2");
+    expect_row_laid_out("head deleted again");
 }
 
 TEST_F(ProgramList, AddingWhilePausedMakesTheSelectionCurrent)

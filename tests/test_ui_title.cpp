@@ -251,3 +251,120 @@ TEST_F(TitleTest, DoneBeforeTheDialogWasOpenedKeepsTheTitle)
     EXPECT_EQ(label_of(titleBar), "Abbey Road");
     EXPECT_FALSE(dialog_shown());
 }
+
+namespace {
+
+void send_key(Widget w, KeySym sym)
+{
+    Display *dpy = XtDisplay(w);
+    XEvent ev{};
+    ev.xkey.type = KeyPress;
+    ev.xkey.display = dpy;
+    ev.xkey.window = XtWindow(w);
+    ev.xkey.root = DefaultRootWindow(dpy);
+    ev.xkey.same_screen = True;
+    ev.xkey.keycode = XKeysymToKeycode(dpy, sym);
+    ASSERT_NE(ev.xkey.keycode, 0);
+    XtDispatchEvent(&ev);
+}
+
+void send_click(Widget w)
+{
+    XEvent ev{};
+    ev.xbutton.type = ButtonPress;
+    ev.xbutton.display = XtDisplay(w);
+    ev.xbutton.window = XtWindow(w);
+    ev.xbutton.button = Button1;
+    ev.xbutton.same_screen = True;
+    XtDispatchEvent(&ev);
+    ev.xbutton.type = ButtonRelease;
+    XtDispatchEvent(&ev);
+}
+
+}  // namespace
+
+// The dialog opens with its text selected: the first typed key replaces
+// it; a click or a key that moves the cursor keeps it for editing.
+TEST_F(TitleTest, OpenTextIsSelectedSoTypingReplacesIt)
+{
+    start_titled("Abbey Road");
+    struct {
+        const char *what;
+        void (*before)(Widget);
+        const char *expected;
+    } cases[] = {
+        {"typing at once", [](Widget) {}, "k"},
+        {"after an arrow key", [](Widget f) { send_key(f, XK_Left); }, "Abbey Roakd"},
+        {"after a click", [](Widget f) { send_click(f); }, nullptr},
+        {"backspace first", [](Widget f) { send_key(f, XK_BackSpace); }, "k"},
+    };
+    for (auto &c : cases) {
+        open_dialog();
+        Widget field = text_field();
+        XawTextPosition left = -1, right = -1;
+        XawTextGetSelectionPos(field, &left, &right);
+        EXPECT_EQ(left, 0) << c.what;
+        EXPECT_EQ(right, 10) << c.what;
+        c.before(field);
+        send_key(field, XK_k);
+        process_events();
+        if (c.expected)
+            EXPECT_EQ(field_text(), c.expected) << c.what;
+        else  // the click put the cursor somewhere in the text, which stays
+            EXPECT_EQ(field_text().size(), 11u) << c.what << ": " << field_text();
+        XtCallActionProc(titleBar, "done", nullptr, nullptr, 0);
+        title = "Abbey Road";
+        title_display_update();
+    }
+}
+
+// The dialog stands at the bar's point 14, 14 where it fits, and wholly on
+// the screen where it does not: the window near any edge, or a title
+// wider than the screen.
+TEST_F(TitleTest, DialogStaysOnTheScreen)
+{
+    start_titled("Abbey Road");
+    Display *dpy = XtDisplay(top_shell);
+    int screen_w = WidthOfScreen(XtScreen(top_shell));
+    int screen_h = HeightOfScreen(XtScreen(top_shell));
+    struct {
+        int x, y;
+        size_t title_length;
+    } cases[] = {
+        {20, 20, 10}, {screen_w - 60, screen_h - 40, 10}, {20, 20, 400},
+        {-200, -100, 10}, {screen_w - 60, 20, 10},
+    };
+    for (auto &c : cases) {
+        title = std::string(c.title_length, 'w');
+        title_display_update();
+        XMoveWindow(dpy, XtWindow(top_shell), c.x, c.y);
+        XSync(dpy, False);
+        process_events();
+        open_dialog();
+        process_events();
+
+        Position x = 0, y = 0;
+        Dimension w = 0, h = 0, border = 0;
+        XtVaGetValues(titleShell, XtNx, &x, XtNy, &y, XtNwidth, &w, XtNheight, &h,
+                      XtNborderWidth, &border, nullptr);
+        std::string where = std::to_string(c.x) + "," + std::to_string(c.y);
+        EXPECT_GE(x, 0) << where;
+        EXPECT_GE(y, 0) << where;
+        EXPECT_LE(x + w + 2 * border, screen_w) << where;
+        EXPECT_LE(y + h + 2 * border, screen_h) << where;
+        Dimension bar_w = 0, field_w = 0;
+        XtVaGetValues(titleBar, XtNwidth, &bar_w, nullptr);
+        XtVaGetValues(text_field(), XtNwidth, &field_w, nullptr);
+        if (c.title_length == 10)
+            EXPECT_EQ(field_w, bar_w) << where;  // as wide as the bar, each time
+        else
+            EXPECT_LT(field_w, bar_w) << where;
+        if (c.x == 20 && c.title_length == 10) {
+            Position bx = 0, by = 0;
+            XtTranslateCoords(titleBar, 14, 14, &bx, &by);
+            EXPECT_EQ(x, bx);
+            EXPECT_EQ(y, by);
+        }
+        XtCallActionProc(titleBar, "done", nullptr, nullptr, 0);
+    }
+}

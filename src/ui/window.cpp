@@ -112,9 +112,13 @@ static void title_create(Widget logoForm)
                                             nullptr, 0);
     Widget titleForm = XtCreateManagedWidget("titleForm", formWidgetClass, viewport, nullptr, 0);
 
+    // Resizable, so that each new title gets the width it needs (the
+    // viewport scrolls it); the Form refuses a child that is not.
+    Arg args[2];
+    XtSetArg(args[0], XtNlabel, title ? title->c_str() : "No Title");
+    XtSetArg(args[1], XtNresizable, True);
+    titleBar = XtCreateManagedWidget("titleBar", commandWidgetClass, titleForm, args, 2);
     Arg arg;
-    XtSetArg(arg, XtNlabel, title ? title->c_str() : "No Title");
-    titleBar = XtCreateManagedWidget("titleBar", commandWidgetClass, titleForm, &arg, 1);
     titleShell = XtCreatePopupShell("titleShell", transientShellWidgetClass, titleBar, nullptr, 0);
     XtSetArg(arg, XtNlabel, "Title: ");
     titleDialog = XtCreateManagedWidget("titleDialog", dialogWidgetClass, titleShell, &arg, 1);

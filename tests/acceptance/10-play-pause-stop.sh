@@ -3,7 +3,8 @@
 #
 #  Play              "cdrom_play: starting track 1", the drive plays 1 to
 #                    the lead-out, the play button on, the indicator turns
-#  Play again        only "already playing track 1", no request
+#  Play again        only "already playing track 1", no request; the play
+#                    button stays on (so too for Play while paused)
 #  Pause / Pause     "pausing on track 1" + pause request, then "resuming
 #                    track 1" + resume request (the drive held its place)
 #  Stop              (on from start-up, Play turned it off) reset: play of
@@ -37,11 +38,17 @@ poll turning || fail "the indicator does not turn during play"
 
 click playButton
 expect_trace "cb_cdrom_play: already playing track 1"
+expect_toggles playButton=on
 
 click pauseButton
 expect_trace "cb_cdrom_pause: pausing on track 1"
 expect_requests "pause"
 expect_toggles pauseButton=on
+# Play while paused changes nothing (the player is still playing), and
+# the button still shows play.
+click playButton
+expect_trace "cb_cdrom_play: already playing track 1"
+expect_toggles playButton=on pauseButton=on
 
 click pauseButton
 expect_trace "cb_cdrom_pause: resuming track 1"

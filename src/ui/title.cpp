@@ -20,11 +20,21 @@ static void set_dialog_value(const char *text)
     XtSetValues(titleDialog, &arg, 1);
 }
 
+// The bar takes the width its title needs, and at least the width of the
+// viewport's clip, so that a click anywhere on the title area opens the
+// dialog; a longer title scrolls.
 static void set_bar_label()
 {
-    Arg arg;
-    XtSetArg(arg, XtNlabel, title ? title->c_str() : "No Title");
-    XtSetValues(titleBar, &arg, 1);
+    XtVaSetValues(titleBar, XtNlabel, title ? title->c_str() : "No Title", nullptr);
+    XtWidgetGeometry preferred{};
+    XtQueryGeometry(titleBar, nullptr, &preferred);
+    Dimension clip_width = 0, border = 0;
+    XtVaGetValues(XtParent(XtParent(titleBar)), XtNwidth, &clip_width, nullptr);
+    XtVaGetValues(titleBar, XtNborderWidth, &border, nullptr);
+    Dimension width = preferred.width;
+    if (clip_width > width + 2 * border)
+        width = static_cast<Dimension>(clip_width - 2 * border);
+    XtVaSetValues(titleBar, XtNwidth, width, nullptr);
 }
 
 void title_display_update()

@@ -11,7 +11,9 @@
 #  space, space, XF86AudioPlay   play; pause; resume
 #  n, Right, Left, p,            next, next, previous, previous (a huge
 #  XF86AudioNext, XF86AudioPrev  replay threshold: always back a track)
-#  >, >, Shift+Left, Shift+Left  fast-forward on, off; rewind on, off
+#  >, >, Shift+Left, Shift+Left  fast-forward on, off; rewind on, off;
+#  and the other scan keys       so too <, Shift+Right and the media keys
+#  XF86AudioPause twice          pause, resume
 #  r, r, XF86AudioLowerVolume,   cycle on, off; the volume down and up
 #  XF86AudioRaiseVolume
 #  s, z, z, g                    stop; shuffle on, off; program mode
@@ -19,7 +21,9 @@
 #                                selected: typing replaces it; "s" typed
 #                                over the main window lands in the text
 #  click the bar, type at once   the dialog takes the keys at once
-#  e, q                          eject; quit (exit status 0)
+#  XF86AudioStop, e, XF86Eject   stop (already stopped); eject; eject
+#                                again (no disc: only the error line)
+#  q                             quit (exit status 0)
 source "$(dirname "$0")/lib.sh"
 
 make_disc <<'DISC'
@@ -101,6 +105,22 @@ expect_toggles rewButton=on
 key shift+Left
 wait_for_trace_matching '^cb_cdrom_rew: moving backward in track [0-9]+$'
 expect_toggles rewButton=off
+for pair in "less rew backward rewButton" "XF86AudioRewind rew backward rewButton" \
+    "shift+Right ff forward ffButton" "XF86AudioForward ff forward ffButton"; do
+    read -r k cb way button <<<"$pair"
+    key "$k"
+    wait_for_trace_matching "^cb_cdrom_$cb: moving $way in track [0-9]+\$"
+    expect_toggles $button=on
+    key "$k"
+    wait_for_trace_matching "^cb_cdrom_$cb: moving $way in track [0-9]+\$"
+    expect_toggles $button=off
+done
+key XF86AudioPause
+wait_for_trace_matching '^cb_cdrom_pause: pausing on track [0-9]+$'
+expect_toggles pauseButton=on
+key XF86AudioPause
+wait_for_trace_matching '^cb_cdrom_pause: resuming track [0-9]+$'
+expect_toggles pauseButton=off
 
 aim volumeScrollbar
 key r
@@ -167,9 +187,14 @@ expect_trace "program saved to $FILE"
 [ "$(head -n 1 "$FILE")" = "Title:Blue Train" ] || fail "saved: $(cat "$FILE")"
 
 aim ejectButton
+key XF86AudioStop
+wait_for_trace "cb_cdrom_stop: already stopped"
+expect_toggles stopButton=off
 key e
 wait_for_trace "cb_cdrom_eject: ejecting on track 0"
 expect_toggles ejectButton=on
+key XF86Eject
+wait_for_trace "cb_cdrom_eject: error from cdrom_open"
 aim logoLabel
 key q
 wait_player_exit

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "audio/audio.h"
 
@@ -83,6 +84,8 @@ struct digital_drive {
     file_id loaded_id;
     uint8_t left = 255, right = 255;
 };
+
+std::vector<digital_drive *> open_drives;  // for tests
 
 digital_drive *drive_of(void *d)
 {
@@ -226,16 +229,19 @@ int read_drive_toc(digital_drive &d, drive_toc_header *hdr)
 
 // ---- the operations ----
 
+void digital_close(void *drive);
+
 void *open_drive(const char *path, bool image)
 {
     auto *d = new digital_drive;
     d->path = path;
     d->image = image;
+    open_drives.push_back(d);
     if (image) {
         sync_image(*d);
         tray &t = trays[d->path];
         if (t.id.exists && !t.open && !d->readable) {
-            delete d;
+            digital_close(d);
             errno = EINVAL;
             return nullptr;
         }
@@ -244,7 +250,7 @@ void *open_drive(const char *path, bool image)
     d->platform = platform_drive_ops.open(path);
     if (!d->platform) {
         int err = errno;
-        delete d;
+        digital_close(d);
         errno = err;
         return nullptr;
     }
@@ -267,6 +273,7 @@ void digital_close(void *drive)
     stop_engine(*d);
     if (d->platform)
         platform_drive_ops.close(d->platform);
+    open_drives.erase(std::find(open_drives.begin(), open_drives.end(), d));
     delete d;
 }
 
@@ -463,6 +470,14 @@ void drive_set_digital(const drive_digital_settings &s)
 bool drive_digital_default()
 {
     return settings.digital;
+}
+
+bool digital_settle(int ms)
+{
+    for (digital_drive *d : open_drives)
+        if (d->engine && !audio_engine_settle(d->engine, ms))
+            return false;
+    return true;
 }
 
 void digital_reset_trays()

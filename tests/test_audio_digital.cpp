@@ -410,8 +410,11 @@ TEST_F(DigitalOnce, BadInputGivesOneClearLine)
          "not a cue sheet"},
         {"missing file", "FILE \"gone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
          "gone.bin: No such file or directory"},
-        {"unknown type", "FILE \"x.bin\" OGG\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
-         "unknown type \"OGG\""},
+        {"backwards", "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:05\n"
+                      "  TRACK 02 AUDIO\n    INDEX 01 00:00:02\n",
+         "track 2: starts before the track before it"},
+        {"short file", "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:50\n",
+         "x.bin ends before it starts"},
     };
     write("x.bin", std::string(2352 * 10, '\0'));
     for (auto &c : cases) {

@@ -138,10 +138,18 @@ void sync_image(digital_drive &d)
         t.id = id;
         t.open = false;
     }
-    if (!t.id.exists || t.open)
+    if (!t.id.exists || t.open) {
         stop_engine(d);
-    else if (!d.loaded || !(d.loaded_id == t.id))
+    } else if (d.loaded && d.loaded_id == t.id) {
+        return;
+    } else if (t.reported && t.reported_id == t.id) {
+        // Known bad: not parsed again (libcue leaks on a failed parse).
+        d.loaded = true;
+        d.loaded_id = t.id;
+        d.readable = false;
+    } else {
         load_image(d, t);
+    }
 }
 
 // The requests that need a disc fail as a drive's do without one.

@@ -46,7 +46,7 @@ TEST(CueSheet, ReadsTracksIndexesGapsAndTypes)
 TEST(CueSheet, RefusesWhatCannotBePlayedWithOneLine)
 {
     struct {
-        const char *sheet;
+        std::string sheet;
         const char *says;
     } cases[] = {
         {"", "not a cue sheet"},
@@ -57,7 +57,9 @@ TEST(CueSheet, RefusesWhatCannotBePlayedWithOneLine)
          "track 1: INDEX 00 after INDEX 01"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n",
          "track 1: a data track in a sound file"},
-        {std::string("FILE \"a\" BINARY\n\0", 17).c_str(), "not a cue sheet"},
+        {"FILE \"a\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n    INDEX 01 00:00:10\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:00:05\n",
+         "track 2: starts before the track before it"},
     };
     for (auto &c : cases) {
         cue_sheet s;

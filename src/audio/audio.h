@@ -93,7 +93,9 @@ struct audio_sink_ops {
     long (*write)(void *sink, const int16_t *buf, long frames);
     // Frames written but not yet heard.
     long (*delay)(void *sink);
-    int (*pause)(void *sink, bool on);  // -1: cannot pause
+    // 0: paused (or resumed) exactly; 1: the device plays out what it
+    // holds and stops; -1: it cannot pause (what it holds is dropped).
+    int (*pause)(void *sink, bool on);
     void (*drop)(void *sink);           // forget what is queued
     int (*recover)(void *sink, int err);
     // Describes the last failure for the one-line report.

@@ -19,7 +19,7 @@ namespace {
 
 constexpr long RING_FRAMES = 150L * SECTOR_FRAMES;  // two seconds ahead
 constexpr long CHUNK_FRAMES = 10L * SECTOR_FRAMES;  // one read of the medium
-constexpr long WRITE_FRAMES = 2L * SECTOR_FRAMES;   // one write to the device
+constexpr long WRITE_FRAMES = 10L * SECTOR_FRAMES;  // one write to the device, at most
 constexpr int WAIT_MS = 20;
 
 std::atomic<long> stall_lba{-1};

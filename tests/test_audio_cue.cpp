@@ -75,6 +75,10 @@ TEST(CueSheet, RefusesWhatCannotBePlayedWithOneLine)
         EXPECT_EQ(why.find('\n'), std::string::npos);
         EXPECT_TRUE(s.tracks.empty());
     }
+    // A quoted name may run over lines; the report stays on one.
+    cue_sheet n;
+    EXPECT_EQ(cue_parse("FILE \"a\nb\" OGGX\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", &n).find('\n'),
+              std::string::npos);
     std::string binary("FILE \"a\" BINARY\n\0TRACK", 22);
     cue_sheet s;
     EXPECT_EQ(cue_parse(binary, &s), "not a cue sheet (binary data)");

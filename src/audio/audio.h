@@ -62,6 +62,10 @@ struct cue_sheet {
     std::string title, performer;  // CD-Text, when the sheet has them
 };
 
+// A reason fit for one line of a report: control characters (a file name
+// may hold a line end) become '?'.
+std::string audio_one_line(std::string text);
+
 // Parses a cue sheet's text.  Returns "" and fills sheet, or a one-line
 // reason.  No side effects beyond memory, so a fuzzer can call it alone.
 std::string cue_parse(const std::string &text, cue_sheet *sheet);

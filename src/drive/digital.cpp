@@ -119,7 +119,7 @@ void load_image(digital_drive &d, tray &t)
     if (!image_source_open(d.path, &src, &why)) {
         // Once per version of the sheet: the poll opens again every second.
         if (!t.reported || !(t.reported_id == t.id))
-            fprintf(stderr, "murbel: %s: %s\n", d.path.c_str(), why.c_str());
+            fprintf(stderr, "murbel: %s: %s\n", d.path.c_str(), audio_one_line(why).c_str());
         fflush(stderr);
         t.reported = true;
         t.reported_id = t.id;

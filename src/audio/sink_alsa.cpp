@@ -2,7 +2,9 @@
 // through ALSA's plugins on today's desktops.  The PCM is non-blocking;
 // the sink's thread waits in snd_pcm_wait for room.
 #include <alsa/asoundlib.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "audio/audio.h"
@@ -73,7 +75,14 @@ long alsa_avail(void *sink)
 
 void alsa_wait(void *sink, int ms)
 {
-    snd_pcm_wait(pcm_of(sink), ms);
+    snd_pcm_t *pcm = pcm_of(sink);
+    // With room to spare the caller is waiting for what is queued to play
+    // out, which snd_pcm_wait does not wait for.
+    if (snd_pcm_avail_update(pcm) > 0) {
+        poll(nullptr, 0, std::min(ms, 10));
+        return;
+    }
+    snd_pcm_wait(pcm, ms);
 }
 
 long alsa_write(void *sink, const int16_t *buf, long frames)

@@ -1,0 +1,20 @@
+// Drives that play through the sound card (src/drive/digital.cpp).
+#pragma once
+
+#include "drive/drive.h"
+
+// A disc image: a path ending in ".cue".
+extern const drive_ops image_drive_ops;
+// A real drive read digitally: "cdda:PATH", or any drive path when the
+// settings say digital.
+extern const drive_ops cdda_drive_ops;
+
+bool drive_digital_default();
+
+// Tests: forget every image's tray.
+void digital_reset_trays();
+// Tests: wait until every open drive's engine has nothing to do until its
+// clock moves or a request comes; false after ms without that.
+bool digital_settle(int ms);
+// Tests: underruns of the open drives' sound devices so far.
+long digital_underruns();

@@ -273,8 +273,18 @@ void mpris_check_changes()
         last = now;
     emit(MPRIS_PLAYER, player);
     if (seeked)
-        mpris_emit_seeked();
+        mpris_seeked();
     rearm();
+}
+
+void mpris_seeked()
+{
+    if (!mpris_bus)
+        return;
+    sd_bus_emit_signal(mpris_bus, MPRIS_PATH, MPRIS_PLAYER, "Seeked", "x", mpris_position_us());
+    last.track = CDI.curtrack;
+    last.dur = CDI.dur;
+    last.at_ms = monotonic_us() / 1000;
 }
 
 static void cb_check(XtPointer, XtIntervalId *)

@@ -237,17 +237,10 @@ static int method_previous(sd_bus_message *m, void *, sd_bus_error *)
     return reply_done(m);
 }
 
-void mpris_emit_seeked()
-{
-    if (mpris_bus)
-        sd_bus_emit_signal(mpris_bus, MPRIS_PATH, MPRIS_PLAYER, "Seeked", "x",
-                           mpris_position_us());
-}
-
 static void seek_to_us(int64_t us)
 {
     cdrom_seek(static_cast<long>(us * 75 / 1000000));
-    mpris_emit_seeked();
+    mpris_seeked();
 }
 
 static int method_seek(sd_bus_message *m, void *, sd_bus_error *)

@@ -30,5 +30,5 @@ std::string mpris_trackid();
 // Everything of Metadata in one comparable text.
 std::string mpris_metadata_key();
 
-// Seeked, with the position now.
-void mpris_emit_seeked();
+// Seeked, with the position now; the jump is not signalled again.
+void mpris_seeked();

@@ -134,6 +134,17 @@ expect_pctl 0.500000 volume
 pctl volume 1.0
 expect_trace "volume=255"
 
+# The root interface: who the player is, and Raise brings the window back.
+call org.freedesktop.DBus.Properties.GetAll string:$MPRIS || fail "GetAll: $REPLY"
+for want in '"Identity"' 'string "Murbel"' '"DesktopEntry"' 'string "murbel"' \
+    'string "application/x-cue"' '"HasTrackList"' 'boolean false' '"CanQuit"' '"CanRaise"'; do
+    grep -qF "$want" <<<"$REPLY" || fail "the root interface lacks $want: $REPLY"
+done
+xdotool windowunmap "$(shell_window)"
+poll eval '! window_viewable' || fail "the window stayed"
+call $MPRIS.Raise || fail "Raise: $REPLY"
+poll window_viewable || fail "Raise did not bring the window back"
+
 call $MPRIS.Quit || fail "Quit was not answered: $REPLY"
 wait_player_exit
 [ "$PLAYER_STATUS" = 0 ] || fail "exit status $PLAYER_STATUS"

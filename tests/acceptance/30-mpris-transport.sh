@@ -20,8 +20,8 @@ track 3 06:00:00
 leadout 09:00:00
 DISC
 
-start_bus
 start_x
+start_bus
 start_player
 wait_on_bus
 trace_mark

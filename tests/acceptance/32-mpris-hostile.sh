@@ -12,8 +12,8 @@ track 2 03:00:00
 leadout 06:00:00
 DISC
 
-start_bus
 start_x
+start_bus
 start_player
 wait_on_bus
 click playButton

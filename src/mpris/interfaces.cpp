@@ -9,6 +9,7 @@
 #include <X11/StringDefs.h>
 #include <X11/Xatom.h>
 #include <X11/Xaw/Scrollbar.h>
+#include <X11/Xaw/Toggle.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -181,8 +182,14 @@ static void click(Widget w)
     ev.xbutton.window = XtWindow(w);
     ev.xbutton.button = Button1;
     ev.xbutton.time = XtLastTimestampProcessed(XtDisplay(w));
-    XtCallActionProc(w, "toggle", &ev, nullptr, 0);
-    XtCallActionProc(w, "notify", &ev, nullptr, 0);
+    if (XtIsSubclass(w, toggleWidgetClass)) {
+        XtCallActionProc(w, "toggle", &ev, nullptr, 0);
+        XtCallActionProc(w, "notify", &ev, nullptr, 0);
+    } else {
+        XtCallActionProc(w, "set", &ev, nullptr, 0);
+        XtCallActionProc(w, "notify", &ev, nullptr, 0);
+        XtCallActionProc(w, "unset", &ev, nullptr, 0);
+    }
 }
 
 static int reply_done(sd_bus_message *m)
@@ -254,11 +261,11 @@ static int method_seek(sd_bus_message *m, void *, sd_bus_error *)
     int64_t now = mpris_position_us();
     int64_t length = track_length_us(CDI.curtrack);
     // Past the end is the next track, as MPRIS has it; before the start
-    // is the start.  The sum is worked so that no offset overflows it.
+    // is the start.  Compared so that no offset overflows a sum.
     if (offset > 0 && offset >= length - now)
         click(nextButton);
     else
-        seek_to_us(offset < 0 && -offset > now ? 0 : now + offset);
+        seek_to_us(offset < -now ? 0 : now + offset);
     return reply_done(m);
 }
 
@@ -400,6 +407,12 @@ static int method_open_uri(sd_bus_message *m, void *, [[maybe_unused]] sd_bus_er
     if (path.empty() || stat(path.c_str(), &st) == -1 || access(path.c_str(), R_OK) == -1)
         return sd_bus_error_setf(error, SD_BUS_ERROR_FILE_NOT_FOUND, "%s: %s", path.c_str(),
                                  strerror(errno ? errno : ENOENT));
+    // A pipe or a directory would hang or fool the reader; a drive is a
+    // device node.
+    bool node = device == path && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode));
+    if (!S_ISREG(st.st_mode) && !node)
+        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "%s is not a disc file",
+                                 path.c_str());
     std::string why;
     if (probe_device(device, &why) == -1)
         return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "%s holds no playable disc: %s",

@@ -31,6 +31,13 @@ expect_error $E.InvalidArgs $P.Seek int64:1 int64:2
 expect_error $E.InvalidArgs $P.SetPosition int64:5 objpath:/org/murbel/track/1
 expect_error $E.InvalidArgs $P.OpenUri int32:7
 expect_error $E.InvalidArgs $P.Play string:extra
+# Offsets at the ends of their range: a jump, not an overflow.
+call $P.Seek int64:-9223372036854775808 || fail "the smallest offset: $REPLY"
+expect_request_like "^play 00:02:00 05:59:74$"
+call $P.SetPosition objpath:/org/murbel/track/1 int64:9223372036854775807 &&
+    fail "the largest position was taken"
+trace_mark
+request_mark
 # Unknown methods, interfaces and objects.
 expect_error $E.UnknownMethod $P.Explode
 expect_error $E.UnknownMethod org.mpris.MediaPlayer2.Nonsense.Play
@@ -66,6 +73,9 @@ echo 'FILE "nowhere.bin" BINARY garbage' >"$SCRATCH/bad.cue"
 expect_error $E.InvalidArgs $P.OpenUri string:file://$SCRATCH/bad.cue
 echo 'track x' >"$SCRATCH/bad.disc"
 expect_error $E.InvalidArgs $P.OpenUri string:sim:$SCRATCH/bad.disc
+mkfifo "$SCRATCH/pipe.cue"
+expect_error $E.InvalidArgs $P.OpenUri string:file://$SCRATCH/pipe.cue
+expect_error $E.InvalidArgs $P.OpenUri string:sim:$SCRATCH
 expect_error $E.NotSupported $P.OpenUri string:http://example.org/album.cue
 expect_error $E.NotSupported $P.OpenUri string:file:relative.cue
 expect_error $E.NotSupported $P.OpenUri string:file:///a%zz.cue

@@ -281,7 +281,7 @@ static int track_of_id(const char *id)
     return track_on_disc(t) ? t : 0;
 }
 
-static int method_set_position(sd_bus_message *m, void *, [[maybe_unused]] sd_bus_error *error)
+static int method_set_position(sd_bus_message *m, void *, sd_bus_error *error)
 {
     const char *id = nullptr;
     int64_t position = 0;
@@ -387,7 +387,7 @@ static void switch_device(const std::string &device)
     click(playButton);
 }
 
-static int method_open_uri(sd_bus_message *m, void *, [[maybe_unused]] sd_bus_error *error)
+static int method_open_uri(sd_bus_message *m, void *, sd_bus_error *error)
 {
     const char *uri = nullptr;
     int r = sd_bus_message_read(m, "s", &uri);

@@ -64,18 +64,6 @@ expect_error()
     grep -q "^Error $name" <<<"$REPLY" || fail "$* failed otherwise than $name: $REPLY"
 }
 
-set_property()
-{
-    call org.freedesktop.DBus.Properties.Set string:$PLAYER_IFACE string:"$1" "$2"
-}
-
-get_property()
-{
-    call org.freedesktop.DBus.Properties.Get string:$PLAYER_IFACE string:"$1" ||
-        fail "cannot read $1: $REPLY"
-    sed -n '2,$p' <<<"$REPLY"
-}
-
 # Records the player's PropertiesChanged and Seeked signals.
 start_monitor()
 {

@@ -83,13 +83,18 @@ static void cb_bus_deadline(XtPointer, XtIntervalId *)
     mpris_dispatch();
 }
 
+// Set while sd-bus runs the handlers: the connection must outlive them.
+static bool dispatching = false;
+
 void mpris_dispatch()
 {
-    if (!mpris_bus)
+    if (!mpris_bus || dispatching)
         return;
     int r;
+    dispatching = true;
     while ((r = sd_bus_process(mpris_bus, nullptr)) > 0)
         ;
+    dispatching = false;
     if (r < 0) {
         bus_lost(r);
         return;
@@ -102,7 +107,7 @@ void mpris_dispatch()
 // and its next deadline (a pending call's time-out).
 static void rearm()
 {
-    if (!mpris_bus)
+    if (!mpris_bus || dispatching)  // the dispatch rearms when it is done
         return;
     int fd = sd_bus_get_fd(mpris_bus);
     int events = sd_bus_get_events(mpris_bus);

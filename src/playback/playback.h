@@ -47,3 +47,7 @@ uint8_t shuffle_prev_track();
 // The interval, in ms, of the play or scan timer armed last (tests read it:
 // the toolkit does not tell a timeout's interval back).
 extern unsigned long last_timeout_ms;
+
+// A jump to FRAME frames into the current track, the way a scan step
+// plays from its new place; -1 when there is no track to jump in.
+int cdrom_seek(long frame);

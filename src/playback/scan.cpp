@@ -244,3 +244,31 @@ void cb_scan_tick(XtPointer, XtIntervalId *id)
         cdrom_pause();
     play_timer_arm(interval_ms(app_resources.scanPauseInterval), cb_scan_tick);
 }
+
+int cdrom_seek(long frame)
+{
+    if (cdrom_open() == -1 || !(CDI.state & CDROM_PLAYING) || !bounds_known(CDI.curtrack))
+        return -1;
+    const msf_t &s = start_of(CDI.curtrack);
+    long start = secs(s) * 75L + s.frame;
+    // The range ends where cdrom_play's would: one frame before its end.
+    const msf_t &end = one_track_mode() ? end_of(CDI.curtrack) : CDI.addrs.back();
+    long last = std::max(secs(end) * 75L + end.frame - 1, start);
+    long at = std::clamp(start + frame, start, last);
+    msf_t p = at_secs(static_cast<int>(at / 75), static_cast<uint8_t>(at % 75));
+    msf_t e = at_secs(static_cast<int>(last / 75), static_cast<uint8_t>(last % 75));
+    debug_log(1, "cdrom_seek: moving to %02ld:%02ld in track %d\n", (at - start) / 75 / 60,
+              (at - start) / 75 % 60, CDI.curtrack);
+    int rc = cdrom_play_msf(&p, &e);
+    tick_count = 0;
+    if (CDI.state & CDROM_PAUSED) {
+        CDI.state &= ~CDROM_PAUSED;
+        timer_display_update();
+        CDI.state |= CDROM_PAUSED;
+        cdrom_pause();
+    } else {
+        scan_chain_end();
+        timer_display_update();
+    }
+    return rc;
+}

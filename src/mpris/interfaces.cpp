@@ -1,0 +1,723 @@
+// The two MPRIS interfaces: each property a small getter over the player's
+// state, each method a click on the button that does the same (the
+// button's own actions run, so its look and the trace are a click's).
+// sd-bus checks signatures, methods and paths itself and answers what
+// does not fit with an error; what is checked here is what the values say.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <X11/StringDefs.h>
+#include <X11/Xatom.h>
+#include <X11/Xaw/Scrollbar.h>
+#include <X11/Xaw/Toggle.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/app.h"
+#include "disc/cdrom.h"
+#include "drive/drive.h"
+#include "mpris/internal.h"
+#include "mpris/mpris.h"
+#include "names/names.h"
+#include "playback/playback.h"
+#include "program/program.h"
+#include "ui/ui.h"
+
+static const char *const NO_TRACK = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
+static const char *const TRACK_PREFIX = "/org/murbel/track/";
+
+// ---- the player's state as MPRIS sees it ----
+
+static bool playing_unpaused()
+{
+    return (CDI.state & CDROM_PLAYING) && !(CDI.state & CDROM_PAUSED);
+}
+
+std::string mpris_playback_status()
+{
+    if (playing_unpaused())
+        return "Playing";
+    return (CDI.state & CDROM_PAUSED) ? "Paused" : "Stopped";
+}
+
+std::string mpris_loop_status()
+{
+    return (CDI.state & CDROM_CYCLE) ? "Playlist" : "None";
+}
+
+bool mpris_shuffle()
+{
+    return CDI.state & CDROM_SHUFFLE;
+}
+
+// The volume bar's thumb, as the user sees the volume.
+double mpris_volume()
+{
+    if (!volumeScrollbar)
+        return 0.0;
+    float top = 0.0f;
+    XtVaGetValues(volumeScrollbar, XtNtopOfThumb, &top, nullptr);
+    return top;
+}
+
+bool mpris_disc_present()
+{
+    return !(CDI.state & CDROM_EJECTED) && CDI.max != 0 && tables_present();
+}
+
+// Whether Next would move: the same choice as the next button's.
+bool mpris_can_go_next()
+{
+    if (!mpris_disc_present())
+        return false;
+    if (CDI.state & CDROM_SHUFFLE)
+        return CDI.currand != CDI.total;
+    if (playing_unpaused() && CDI.program_head)
+        return program_peek_next() != 0;
+    return CDI.curtrack < CDI.max;
+}
+
+static bool has_track()
+{
+    return (CDI.state & CDROM_PLAYING) && track_on_disc(CDI.curtrack);
+}
+
+bool mpris_can_seek()
+{
+    return mpris_disc_present() && has_track();
+}
+
+static long msf_frames(const msf_t &m)
+{
+    return (m.minute * 60L + m.second) * 75L + m.frame;
+}
+
+static long track_start(int t)
+{
+    return msf_frames(CDI.addrs[t - CDI.min]);
+}
+
+static int64_t frames_us(long frames)
+{
+    return static_cast<int64_t>(frames) * 1000000 / 75;
+}
+
+static int64_t track_length_us(int t)
+{
+    return frames_us(msf_frames(CDI.addrs[t - CDI.min + 1]) - track_start(t));
+}
+
+// Where the drive is in the current track, to the frame.
+int64_t mpris_position_us()
+{
+    if (!has_track())
+        return 0;
+    msf_t pos{};
+    if (cdrom_get_msf(&pos) == -1)
+        return static_cast<int64_t>(std::max(CDI.dur, 0)) * 1000000;
+    int64_t us = frames_us(msf_frames(pos) - track_start(CDI.curtrack));
+    return std::clamp<int64_t>(us, 0, track_length_us(CDI.curtrack));
+}
+
+std::string mpris_trackid()
+{
+    if (!has_track())
+        return NO_TRACK;
+    return TRACK_PREFIX + std::to_string(CDI.curtrack);
+}
+
+// The names known for the current track; the stored title stands in for
+// the album when nothing else names the disc.
+struct track_meta {
+    std::string title, album, artist;
+};
+
+static track_meta meta_of(int t)
+{
+    track_meta m;
+    size_t i = static_cast<size_t>(t - CDI.min);
+    if (i < known_names.tracks.size()) {
+        m.title = known_names.tracks[i].title;
+        m.artist = known_names.tracks[i].artist;
+    }
+    if (m.artist.empty())
+        m.artist = known_names.artist;
+    m.album = known_names.album;
+    // "No Title" and "No Disc" are the player's own words, not a name.
+    if (m.album.empty() && title && title->find_first_not_of(" \t") != std::string::npos &&
+        *title != "No Title" && *title != "No Disc" && mpris_disc_present())
+        m.album = *title;
+    return m;
+}
+
+std::string mpris_metadata_key()
+{
+    std::string key = mpris_trackid();
+    if (has_track()) {
+        track_meta m = meta_of(CDI.curtrack);
+        key += '\n' + std::to_string(track_length_us(CDI.curtrack)) + '\n' + m.title + '\n' +
+               m.album + '\n' + m.artist;
+    } else if (mpris_disc_present()) {
+        key += '\n' + meta_of(CDI.min).album;
+    }
+    return key;
+}
+
+// ---- changes the desktop asks for: clicks on the buttons ----
+
+// Runs the button's own actions as a pointer click runs them.
+static void click(Widget w)
+{
+    if (!w)
+        return;
+    XEvent ev{};
+    ev.type = ButtonPress;
+    ev.xbutton.display = XtDisplay(w);
+    ev.xbutton.window = XtWindow(w);
+    ev.xbutton.button = Button1;
+    ev.xbutton.time = XtLastTimestampProcessed(XtDisplay(w));
+    if (XtIsSubclass(w, toggleWidgetClass)) {
+        XtCallActionProc(w, "toggle", &ev, nullptr, 0);
+        XtCallActionProc(w, "notify", &ev, nullptr, 0);
+    } else {
+        XtCallActionProc(w, "set", &ev, nullptr, 0);
+        XtCallActionProc(w, "notify", &ev, nullptr, 0);
+        XtCallActionProc(w, "unset", &ev, nullptr, 0);
+    }
+}
+
+static int reply_done(sd_bus_message *m)
+{
+    mpris_check_changes();
+    return sd_bus_reply_method_return(m, nullptr);
+}
+
+static int method_play(sd_bus_message *m, void *, sd_bus_error *)
+{
+    // Play resumes a paused disc, which on the window is the pause button.
+    if (CDI.state & CDROM_PAUSED)
+        click(pauseButton);
+    else if (!(CDI.state & CDROM_PLAYING))
+        click(playButton);
+    return reply_done(m);
+}
+
+static int method_pause(sd_bus_message *m, void *, sd_bus_error *)
+{
+    if (playing_unpaused())
+        click(pauseButton);
+    return reply_done(m);
+}
+
+static int method_play_pause(sd_bus_message *m, void *, sd_bus_error *)
+{
+    click((CDI.state & CDROM_PLAYING) ? pauseButton : playButton);
+    return reply_done(m);
+}
+
+static int method_stop(sd_bus_message *m, void *, sd_bus_error *)
+{
+    if (CDI.state & CDROM_PLAYING) {
+        // The click must turn the button on to stop anything.
+        if (get_button_state(stopButton))
+            set_button_state(stopButton, False);
+        click(stopButton);
+    }
+    return reply_done(m);
+}
+
+static int method_next(sd_bus_message *m, void *, sd_bus_error *)
+{
+    click(nextButton);
+    return reply_done(m);
+}
+
+static int method_previous(sd_bus_message *m, void *, sd_bus_error *)
+{
+    click(prevButton);
+    return reply_done(m);
+}
+
+static void seek_to_us(int64_t us)
+{
+    cdrom_seek(static_cast<long>(us * 75 / 1000000));
+    mpris_seeked();
+}
+
+static int method_seek(sd_bus_message *m, void *, sd_bus_error *)
+{
+    int64_t offset = 0;
+    int r = sd_bus_message_read(m, "x", &offset);
+    if (r < 0)
+        return r;
+    if (!mpris_can_seek())
+        return reply_done(m);
+    int64_t now = mpris_position_us();
+    int64_t length = track_length_us(CDI.curtrack);
+    // Past the end is the next track, as MPRIS has it; before the start
+    // is the start.  Compared so that no offset overflows a sum.
+    if (offset > 0 && offset >= length - now)
+        click(nextButton);
+    else
+        seek_to_us(offset < -now ? 0 : now + offset);
+    return reply_done(m);
+}
+
+static int track_of_id(const char *id)
+{
+    size_t n = strlen(TRACK_PREFIX);
+    if (strncmp(id, TRACK_PREFIX, n) != 0)
+        return 0;
+    const char *digits = id + n;
+    if (!*digits || strlen(digits) > 2 || strspn(digits, "0123456789") != strlen(digits))
+        return 0;
+    int t = atoi(digits);
+    return track_on_disc(t) ? t : 0;
+}
+
+static int method_set_position(sd_bus_message *m, void *, sd_bus_error *error)
+{
+    const char *id = nullptr;
+    int64_t position = 0;
+    int r = sd_bus_message_read(m, "ox", &id, &position);
+    if (r < 0)
+        return r;
+    int t = track_of_id(id);
+    // A place beyond the disc's end is a mistake, not a stale request.
+    if (t && position > 0 &&
+        position > frames_us(msf_frames(CDI.addrs.back()) - track_start(t)))
+        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS,
+                                 "Position %" PRId64 " lies past the end of the disc", position);
+    // Another track's id, a negative place or one past the track's end:
+    // ignored, as MPRIS asks.
+    if (!mpris_can_seek() || t != CDI.curtrack || position < 0 ||
+        position > track_length_us(t))
+        return reply_done(m);
+    seek_to_us(position);
+    return reply_done(m);
+}
+
+// ---- OpenUri: another disc ----
+
+static std::string opened_device;  // owns app_resources.device once set here
+
+static int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The local path of a file URI, or false.
+static bool file_uri_path(const std::string &uri, std::string *path)
+{
+    std::string rest;
+    if (uri.rfind("file:///", 0) == 0)
+        rest = uri.substr(7);
+    else if (uri.rfind("file://localhost/", 0) == 0)
+        rest = uri.substr(16);
+    else
+        return false;
+    path->clear();
+    for (size_t i = 0; i < rest.size(); i++) {
+        if (rest[i] != '%') {
+            path->push_back(rest[i]);
+            continue;
+        }
+        int hi = i + 2 < rest.size() ? hex_value(rest[i + 1]) : -1;
+        int lo = i + 2 < rest.size() ? hex_value(rest[i + 2]) : -1;
+        if (hi < 0 || lo < 0 || (hi == 0 && lo == 0))
+            return false;
+        path->push_back(static_cast<char>(hi * 16 + lo));
+        i += 2;
+    }
+    return true;
+}
+
+// Whether the drive layer can read a disc from the device, asked on a
+// handle of its own so that the player's drive is not touched.
+static int probe_device(const std::string &device, std::string *why)
+{
+    int h = drive_open(device.c_str());
+    if (h < 0) {
+        *why = strerror(errno);
+        return -1;
+    }
+    drive_toc_header hdr{};
+    int r = drive_read_toc_header(h, &hdr);
+    int err = errno;
+    drive_close(h);
+    if (r == -1) {
+        *why = strerror(err);
+        return -1;
+    }
+    if (hdr.first == 0 || hdr.last < hdr.first || hdr.last > 99) {
+        *why = "no audio tracks";
+        return -1;
+    }
+    return 0;
+}
+
+// The disc in the drive goes as with an eject, without the drive's
+// eject; the play click then brings in the new one the way a play after
+// a disc change does.
+static void switch_device(const std::string &device)
+{
+    debug_log(1, "mpris: opening %s\n", device.c_str());
+    cdrom_reset();
+    CDI.max = 0;
+    program_cancel();
+    CDI.state |= CDROM_EJECTED;
+    cdrom_close();
+    opened_device = device;
+    app_resources.device = opened_device.data();
+    title = "No Disc";
+    title_display_update();
+    set_button_state(ejectButton, True);
+    click(playButton);
+}
+
+static int method_open_uri(sd_bus_message *m, void *, sd_bus_error *error)
+{
+    const char *uri = nullptr;
+    int r = sd_bus_message_read(m, "s", &uri);
+    if (r < 0)
+        return r;
+    std::string path, device;
+    if (file_uri_path(uri, &path)) {
+        device = path;
+    } else if (strncmp(uri, "sim:", 4) == 0) {
+        device = uri;
+        path = uri + 4;
+    } else {
+        return sd_bus_error_setf(error, SD_BUS_ERROR_NOT_SUPPORTED,
+                                 "Only file URIs can be opened: %s", uri);
+    }
+    struct stat st{};
+    if (path.empty() || stat(path.c_str(), &st) == -1 || access(path.c_str(), R_OK) == -1)
+        return sd_bus_error_setf(error, SD_BUS_ERROR_FILE_NOT_FOUND, "%s: %s", path.c_str(),
+                                 strerror(errno ? errno : ENOENT));
+    // A pipe or a directory would hang or fool the reader; a drive is a
+    // device node.
+    bool node = device == path && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode));
+    if (!S_ISREG(st.st_mode) && !node)
+        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "%s is not a disc file",
+                                 path.c_str());
+    std::string why;
+    if (probe_device(device, &why) == -1)
+        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "%s holds no playable disc: %s",
+                                 path.c_str(), why.c_str());
+    switch_device(device);
+    return reply_done(m);
+}
+
+// ---- the root interface ----
+
+static int method_raise(sd_bus_message *m, void *, sd_bus_error *)
+{
+    if (top_shell && XtIsRealized(top_shell)) {
+        Display *dpy = XtDisplay(top_shell);
+        Window w = XtWindow(top_shell);
+        XMapRaised(dpy, w);
+        // A window manager decides who gets the focus: ask it politely.
+        XEvent ev{};
+        ev.xclient.type = ClientMessage;
+        ev.xclient.window = w;
+        ev.xclient.message_type = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
+        ev.xclient.format = 32;
+        ev.xclient.data.l[0] = 1;
+        ev.xclient.data.l[1] = static_cast<long>(XtLastTimestampProcessed(dpy));
+        XSendEvent(dpy, DefaultRootWindow(dpy), False,
+                   SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+        XFlush(dpy);
+    }
+    return sd_bus_reply_method_return(m, nullptr);
+}
+
+static void cb_quit_later(XtPointer, XtIntervalId *)
+{
+    click(quitButton);
+}
+
+// The reply goes out first; the quit button's click ends the process.
+static int method_quit(sd_bus_message *m, void *, sd_bus_error *)
+{
+    XtAppAddTimeOut(app_context, 0, cb_quit_later, nullptr);
+    return sd_bus_reply_method_return(m, nullptr);
+}
+
+// ---- properties ----
+
+#define GETTER(name)                                                                      \
+    static int name(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, \
+                    void *, sd_bus_error *)
+
+GETTER(get_true)
+{
+    return sd_bus_message_append(reply, "b", 1);
+}
+
+GETTER(get_false)
+{
+    return sd_bus_message_append(reply, "b", 0);
+}
+
+GETTER(get_identity)
+{
+    return sd_bus_message_append(reply, "s", "Murbel");
+}
+
+GETTER(get_desktop_entry)
+{
+    return sd_bus_message_append(reply, "s", "murbel");
+}
+
+GETTER(get_uri_schemes)
+{
+    return sd_bus_message_append(reply, "as", 1, "file");
+}
+
+GETTER(get_mime_types)
+{
+    return sd_bus_message_append(reply, "as", 1, "application/x-cue");
+}
+
+GETTER(get_playback_status)
+{
+    return sd_bus_message_append(reply, "s", mpris_playback_status().c_str());
+}
+
+GETTER(get_loop_status)
+{
+    return sd_bus_message_append(reply, "s", mpris_loop_status().c_str());
+}
+
+GETTER(get_rate)
+{
+    return sd_bus_message_append(reply, "d", 1.0);
+}
+
+GETTER(get_shuffle)
+{
+    return sd_bus_message_append(reply, "b", mpris_shuffle() ? 1 : 0);
+}
+
+GETTER(get_volume)
+{
+    return sd_bus_message_append(reply, "d", mpris_volume());
+}
+
+GETTER(get_position)
+{
+    return sd_bus_message_append(reply, "x", mpris_position_us());
+}
+
+GETTER(get_disc_present)
+{
+    return sd_bus_message_append(reply, "b", mpris_disc_present() ? 1 : 0);
+}
+
+GETTER(get_can_go_next)
+{
+    return sd_bus_message_append(reply, "b", mpris_can_go_next() ? 1 : 0);
+}
+
+GETTER(get_can_seek)
+{
+    return sd_bus_message_append(reply, "b", mpris_can_seek() ? 1 : 0);
+}
+
+static int append_entry(sd_bus_message *reply, const char *key, const char *type,
+                        const void *value)
+{
+    int r = sd_bus_message_open_container(reply, 'e', "sv");
+    if (r >= 0)
+        r = sd_bus_message_append(reply, "s", key);
+    if (r >= 0)
+        r = sd_bus_message_open_container(reply, 'v', type);
+    if (r >= 0) {
+        if (strcmp(type, "as") == 0)
+            r = sd_bus_message_append(reply, "as", 1, static_cast<const char *>(value));
+        else
+            r = sd_bus_message_append_basic(reply, type[0], value);
+    }
+    if (r >= 0)
+        r = sd_bus_message_close_container(reply);
+    if (r >= 0)
+        r = sd_bus_message_close_container(reply);
+    return r;
+}
+
+GETTER(get_metadata)
+{
+    int r = sd_bus_message_open_container(reply, 'a', "{sv}");
+    std::string id = mpris_trackid();
+    if (r >= 0)
+        r = append_entry(reply, "mpris:trackid", "o", id.c_str());
+    if (has_track() && r >= 0) {
+        int t = CDI.curtrack;
+        track_meta meta = meta_of(t);
+        int64_t length = track_length_us(t);
+        int32_t number = t;
+        r = append_entry(reply, "mpris:length", "x", &length);
+        if (r >= 0)
+            r = append_entry(reply, "xesam:trackNumber", "i", &number);
+        if (r >= 0 && !meta.title.empty())
+            r = append_entry(reply, "xesam:title", "s", meta.title.c_str());
+        if (r >= 0 && !meta.album.empty())
+            r = append_entry(reply, "xesam:album", "s", meta.album.c_str());
+        if (r >= 0 && !meta.artist.empty())
+            r = append_entry(reply, "xesam:artist", "as", meta.artist.c_str());
+    } else if (mpris_disc_present() && r >= 0) {
+        track_meta meta = meta_of(CDI.min);
+        if (!meta.album.empty())
+            r = append_entry(reply, "xesam:album", "s", meta.album.c_str());
+    }
+    if (r >= 0)
+        r = sd_bus_message_close_container(reply);
+    return r;
+}
+
+#define SETTER(name)                                                                      \
+    static int name(sd_bus *, const char *, const char *, const char *, sd_bus_message *value, \
+                    void *, [[maybe_unused]] sd_bus_error *error)
+
+// Repeat covers the whole disc (or program); asked to repeat a track, the
+// player repeats what it can rather than refuse a desktop's loop button.
+SETTER(set_loop_status)
+{
+    const char *want = nullptr;
+    int r = sd_bus_message_read(value, "s", &want);
+    if (r < 0)
+        return r;
+    bool on;
+    if (strcmp(want, "None") == 0)
+        on = false;
+    else if (strcmp(want, "Playlist") == 0 || strcmp(want, "Track") == 0)
+        on = true;
+    else
+        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "No loop status \"%s\"", want);
+    if (on != bool(CDI.state & CDROM_CYCLE))
+        click(cycleButton);
+    mpris_check_changes();
+    return 0;
+}
+
+// Turning shuffle on while a disc plays is refused with the bell, as on
+// the window.
+SETTER(set_shuffle)
+{
+    int want = 0;
+    int r = sd_bus_message_read(value, "b", &want);
+    if (r < 0)
+        return r;
+    if (bool(want) != mpris_shuffle())
+        click(shuffleButton);
+    mpris_check_changes();
+    return 0;
+}
+
+// The thumb moves and the scrollbar's jump callback runs, as a drag does.
+SETTER(set_volume)
+{
+    double want = 0;
+    int r = sd_bus_message_read(value, "d", &want);
+    if (r < 0)
+        return r;
+    if (std::isnan(want))
+        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "Volume is not a number");
+    float top = static_cast<float>(std::clamp(want, 0.0, 1.0));
+    if (volumeScrollbar) {
+        XawScrollbarSetThumb(volumeScrollbar, top, -1.0f);
+        XtCallCallbacks(volumeScrollbar, XtNjumpProc, &top);
+    }
+    mpris_check_changes();
+    return 0;
+}
+
+SETTER(set_rate)
+{
+    double want = 0;
+    int r = sd_bus_message_read(value, "d", &want);
+    if (r < 0)
+        return r;
+    if (want != 1.0)
+        return sd_bus_error_setf(error, SD_BUS_ERROR_NOT_SUPPORTED, "A disc plays at rate 1.0");
+    return 0;
+}
+
+// ---- the tables ----
+
+static const sd_bus_vtable root_vtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("Raise", "", "", method_raise, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Quit", "", "", method_quit, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_PROPERTY("CanQuit", "b", get_true, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("CanRaise", "b", get_true, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("HasTrackList", "b", get_false, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("Identity", "s", get_identity, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("DesktopEntry", "s", get_desktop_entry, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("SupportedUriSchemes", "as", get_uri_schemes, 0,
+                    SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("SupportedMimeTypes", "as", get_mime_types, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_VTABLE_END,
+};
+
+#define CHANGING SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE
+
+static const sd_bus_vtable player_vtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("Play", "", "", method_play, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Pause", "", "", method_pause, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("PlayPause", "", "", method_play_pause, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Stop", "", "", method_stop, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Next", "", "", method_next, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Previous", "", "", method_previous, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("Seek", "x", SD_BUS_PARAM(Offset), "", "", method_seek,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("SetPosition", "ox", SD_BUS_PARAM(TrackId) SD_BUS_PARAM(Position),
+                             "", "", method_set_position, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("OpenUri", "s", SD_BUS_PARAM(Uri), "", "", method_open_uri,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_SIGNAL_WITH_NAMES("Seeked", "x", SD_BUS_PARAM(Position), 0),
+    SD_BUS_PROPERTY("PlaybackStatus", "s", get_playback_status, 0, CHANGING),
+    SD_BUS_WRITABLE_PROPERTY("LoopStatus", "s", get_loop_status, set_loop_status, 0,
+                             CHANGING | SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_WRITABLE_PROPERTY("Rate", "d", get_rate, set_rate, 0,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_WRITABLE_PROPERTY("Shuffle", "b", get_shuffle, set_shuffle, 0,
+                             CHANGING | SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_PROPERTY("Metadata", "a{sv}", get_metadata, 0, CHANGING),
+    SD_BUS_WRITABLE_PROPERTY("Volume", "d", get_volume, set_volume, 0,
+                             CHANGING | SD_BUS_VTABLE_UNPRIVILEGED),
+    // Moves all the time; signalled only on jumps, with Seeked.
+    SD_BUS_PROPERTY("Position", "x", get_position, 0, 0),
+    SD_BUS_PROPERTY("MinimumRate", "d", get_rate, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("MaximumRate", "d", get_rate, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("CanGoNext", "b", get_can_go_next, 0, CHANGING),
+    SD_BUS_PROPERTY("CanGoPrevious", "b", get_disc_present, 0, CHANGING),
+    SD_BUS_PROPERTY("CanPlay", "b", get_disc_present, 0, CHANGING),
+    SD_BUS_PROPERTY("CanPause", "b", get_disc_present, 0, CHANGING),
+    SD_BUS_PROPERTY("CanSeek", "b", get_can_seek, 0, CHANGING),
+    SD_BUS_PROPERTY("CanControl", "b", get_true, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_VTABLE_END,
+};
+
+int mpris_add_interfaces(sd_bus *bus)
+{
+    int r = sd_bus_add_object_vtable(bus, nullptr, MPRIS_PATH, MPRIS_ROOT, root_vtable, nullptr);
+    if (r >= 0)
+        r = sd_bus_add_object_vtable(bus, nullptr, MPRIS_PATH, MPRIS_PLAYER, player_vtable,
+                                     nullptr);
+    return r;
+}

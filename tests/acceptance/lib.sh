@@ -100,6 +100,9 @@ start_x()
     # Keep the user's own resources out of the player.
     export HOME=$SCRATCH
     unset XENVIRONMENT XAPPLRESDIR XUSERFILESEARCHPATH
+    # And a resource file installed on this machine: the toolkit uses the
+    # build tree's compiled-in resources only when it finds no such file.
+    export XFILESEARCHPATH=/dev/null/%N
     poll xwininfo -root >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
 }
 

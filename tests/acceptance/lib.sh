@@ -110,6 +110,9 @@ start_x()
     unset XENVIRONMENT XAPPLRESDIR XUSERFILESEARCHPATH
     # ...and the player off the user's session bus (bus.sh starts one).
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$SCRATCH/no-session-bus
+    # And a resource file installed on this machine: the toolkit uses the
+    # build tree's compiled-in resources only when it finds no such file.
+    export XFILESEARCHPATH=/dev/null/%N
     poll xwininfo -root >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
 }
 

@@ -108,6 +108,9 @@ void PlayerTest::start_toolkit(std::vector<std::string> args)
     for (auto &a : argv_store_)
         argv_.push_back(a.data());
     argv_.push_back(nullptr);
+    // The build tree's resources, not a resource file installed on this
+    // machine: the toolkit uses the compiled-in ones only when it finds none.
+    setenv("XFILESEARCHPATH", "/dev/null/%N", 1);
     mainForm = init_toolkit(static_cast<int>(argv_store_.size()), argv_.data());
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "disc/cdrom.h"
+#include "names/names.h"
 
 static void set_dialog_value(const char *text)
 {
@@ -18,15 +19,26 @@ static void set_dialog_value(const char *text)
     XtSetValues(titleDialog, &arg, 1);
 }
 
+// The stored title, or the disc's names when the information file gave
+// none; the title itself is left as it is, so a save stores what it did.
 static void set_bar_label()
 {
+    std::string text = names_title_text();
     Arg arg;
-    XtSetArg(arg, XtNlabel, title ? title->c_str() : "No Title");
+    XtSetArg(arg, XtNlabel, text.c_str());
     XtSetValues(titleBar, &arg, 1);
+}
+
+// New names leave a draft in the dialog alone.
+void title_bar_refresh()
+{
+    if (titleBar)
+        set_bar_label();
 }
 
 void title_display_update()
 {
+    window_title_update();
     // The first drive opening at start-up comes before the window exists.
     if (!titleBar)
         return;
@@ -72,6 +84,7 @@ static void accept_title(Widget dialog)
         const char *text = XawDialogGetValueString(dialog);
         title = std::string(text ? text : "");
         set_bar_label();
+        window_title_update();
     }
     XtPopdown(titleShell);
 }

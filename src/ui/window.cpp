@@ -17,6 +17,7 @@
 
 #include "app/app.h"
 #include "disc/cdrom.h"
+#include "names/names.h"
 #include "playback/playback.h"
 #include "program/program.h"
 
@@ -113,7 +114,8 @@ static void title_create(Widget logoForm)
     Widget titleForm = XtCreateManagedWidget("titleForm", formWidgetClass, viewport, nullptr, 0);
 
     Arg arg;
-    XtSetArg(arg, XtNlabel, title ? title->c_str() : "No Title");
+    std::string text = names_title_text();
+    XtSetArg(arg, XtNlabel, text.c_str());
     titleBar = XtCreateManagedWidget("titleBar", commandWidgetClass, titleForm, &arg, 1);
     titleShell = XtCreatePopupShell("titleShell", transientShellWidgetClass, titleBar, nullptr, 0);
     XtSetArg(arg, XtNlabel, "Title: ");

@@ -4,6 +4,8 @@
     mb_disc.py id FIRST START... LEADOUT
         the disc ID of a table of contents (frames, lead-in included),
         computed as MusicBrainz documents it, apart from libdiscid
+    mb_disc.py freedb FIRST START... LEADOUT
+        the freedb disc ID of the same table, as the xmcd format defines it
     mb_disc.py answer DISCID TRACKS ARTIST ALBUM TITLE...
         the JSON answer of /ws/2/discid/DISCID?inc=artist-credits+recordings,
         shaped as the web service's documentation shows it: a release with
@@ -23,6 +25,12 @@ def disc_id(first, frames):
     text = "%02X%02X" % (first, last) + "".join("%08X" % o for o in offsets)
     digest = base64.b64encode(hashlib.sha1(text.encode("ascii")).digest()).decode()
     return digest.replace("+", ".").replace("/", "_").replace("=", "-")
+
+
+def freedb_id(frames):
+    secs = [f // 75 for f in frames]
+    n = sum(sum(int(d) for d in str(s)) for s in secs[:-1])
+    return "%08x" % ((n % 255) << 24 | (secs[-1] - secs[0]) << 8 | (len(frames) - 1))
 
 
 def credit(name):
@@ -64,6 +72,8 @@ def answer(discid, tracks, artist, album, titles):
 if sys.argv[1] == "id":
     nums = [int(a) for a in sys.argv[2:]]
     print(disc_id(nums[0], nums[1:]))
+elif sys.argv[1] == "freedb":
+    print(freedb_id([int(a) for a in sys.argv[3:]]))
 elif sys.argv[1] == "answer":
     a = sys.argv[2:]
     print(json.dumps(answer(a[0], int(a[1]), a[2], a[3], a[4:]), ensure_ascii=False, indent=1))

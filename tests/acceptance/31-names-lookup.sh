@@ -146,11 +146,11 @@ done
 # Without -debug a failed lookup says nothing at all.
 server_mode 503
 : >"$OUT"
+before=$(request_count)
 "$MURBEL" -device "sim:$SCRATCH/discC" -lookup -xrm "*cddbPath: $CDDB" \
     -xrm "*lookupServer: $SERVER" >"$OUT" 2>"$ERR" &
 PLAYER_PID=$!
 poll window_or_exit || fail "the player's window did not appear"
-before=$(request_count)
 poll eval '[ "$(request_count)" -gt '"$before"' ]' || fail "no request without -debug"
 sleep 2
 quit_player

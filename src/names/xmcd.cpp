@@ -60,7 +60,7 @@ bool various(const std::string &artist)
 xmcd_result xmcd_parse(const std::string &raw)
 {
     xmcd_result r;
-    std::string text = text_utf8(raw);
+    const std::string &text = raw;
     std::map<std::string, std::string> values;
     bool in_offsets = false;
     size_t pos = 0;
@@ -91,6 +91,15 @@ xmcd_result xmcd_parse(const std::string &raw)
             continue;  // not a keyword line; the format has nothing else
         values[line.substr(0, eq)] += line.substr(eq + 1);
     }
+
+    // One encoding for the whole file, judged on the joined values: a
+    // writer may have cut a UTF-8 character across a continuation.
+    std::string joined;
+    for (const auto &kv : values)
+        joined += kv.second + "\n";
+    if (text_utf8(joined) != joined)
+        for (auto &kv : values)
+            kv.second = text_utf8(kv.second);
 
     for (const std::string &word : {std::string("DISCID")}) {
         auto it = values.find(word);

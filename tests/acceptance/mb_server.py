@@ -6,7 +6,8 @@
 Serves GET /ws/2/discid/<id> from DIR: the answer is DIR/<id>.json when
 it exists, else MusicBrainz's own 404 answer.  DIR/mode, read on every
 request, turns the server hostile: "slow" (one byte a second), "huge"
-(10 MB of JSON), "malformed" (cut-off JSON), "503" (rate limited), "404".
+(10 MB of JSON), "malformed" (cut-off JSON), "503" (rate limited), "404",
+or only late: "late" (the answer after a second and a half).
 Each request is logged to DIR/requests as "<path> <User-Agent> <time>".
 The port goes to DIR/port once the server listens.
 """
@@ -58,6 +59,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send(200, body)
         with open(answer, "rb") as f:
             body = f.read()
+        if m == "late":
+            time.sleep(1.5)
         if m == "malformed":
             return self.send(200, body[: len(body) // 2])
         if m == "slow":

@@ -134,6 +134,7 @@ TEST(NamesXmcd, Parse)
         {"track out of range", "DTITLE=A / B\nTTITLE99=x\nTTITLE-1=y\nTTITLEx=z\n", true, "A", "B",
          {}},
         {"controls stripped", "DTITLE=\x1b]0;evil\x07 / B\n", true, "]0;evil", "B", {}},
+        {"a control in the separator", "DTITLE=A \x1d/ B\n", true, "A", "B", {}},
         {"nothing", "# xmcd\n#\nEXTD=\nPLAYORDER=\n", false, "", "", {}},
         {"empty titles", "DTITLE=\nTTITLE0=\n", false, "", "", {}},
         {"binary", std::string("\0\1\2=\xff\n", 6), false, "", "", {}},

@@ -37,8 +37,11 @@ bool parse_number(const std::string &s, long *n)
 }
 
 // "A / B" split at the first " / ": the format's separator of artist and title.
-bool split_artist(const std::string &text, std::string *artist, std::string *title)
+// Split after cleaning, so that what is shown and what is written again
+// split the same way.
+bool split_artist(const std::string &raw, std::string *artist, std::string *title)
 {
+    std::string text = text_clean(raw);
     size_t at = text.find(" / ");
     if (at == std::string::npos)
         return false;

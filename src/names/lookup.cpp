@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -49,6 +50,10 @@ struct fetch_job {
 };
 
 int wake_pipe[2] = {-1, -1};
+// At exit a transfer still under way is cut short, so that the process
+// does not end under it (the TLS library cleans up at exit too).
+std::atomic<bool> quitting{false};
+std::atomic<int> workers{0};
 std::shared_ptr<fetch_job> running, queued;
 // MusicBrainz asks for at most one request a second from a client.
 std::atomic<int64_t> last_request_ms{-1000000};
@@ -67,6 +72,18 @@ size_t take_bytes(char *data, size_t size, size_t n, void *user)
         return 0;  // stops the transfer: nobody needs an answer this big
     body->append(data, len);
     return len;
+}
+
+int keep_going(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return quitting ? 1 : 0;
+}
+
+void stop_workers()
+{
+    quitting = true;
+    for (int i = 0; i < 200 && workers > 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 // GET url into body; false with why on any failure.
@@ -91,6 +108,8 @@ bool http_get(const std::string &url, std::string *body, std::string *why)
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, take_bytes);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, body);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, keep_going);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     CURLcode rc = curl_easy_perform(c);
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
@@ -174,11 +193,13 @@ void work(std::shared_ptr<fetch_job> job)
     char byte = 1;
     while (write(wake_pipe[1], &byte, 1) == -1 && errno == EINTR)
         ;
+    workers--;
 }
 
 void start(std::shared_ptr<fetch_job> job)
 {
     running = job;
+    workers++;
     std::thread(work, job).detach();
 }
 
@@ -226,6 +247,7 @@ bool watch_pipe()
     XtAppAddInput(app_context, wake_pipe[0], reinterpret_cast<XtPointer>(XtInputReadMask),
                   cb_fetched, nullptr);
     curl_global_init(CURL_GLOBAL_DEFAULT);
+    atexit(stop_workers);  // after the libraries' own handlers, so run before them
     return true;
 }
 

@@ -16,7 +16,8 @@
 #  disc C, hostile   one byte a second, 10 MB, cut-off JSON, 503, 404:
 #                    the window answers clicks all the while, one trace
 #                    line says why, the title stays "Murbel", nothing is
-#                    written, and Quit ends the player at once
+#                    written, and Quit ends the player at once, also
+#                    while an answer is still coming in
 source "$(dirname "$0")/lib.sh"
 
 HERE=$(dirname "$0")
@@ -142,6 +143,16 @@ for mode in slow huge malformed 503 404; do
     [ ! -s "$ERR" ] || fail "$mode: reports on stderr: $(cat "$ERR")"
     quit_player
 done
+
+# Quit while an answer trickles in: the player ends at once, and well.
+server_mode slow
+before=$(request_count)
+player discC -lookup
+poll eval '[ "$(request_count)" -gt '"$before"' ]' || fail "no request to quit under"
+t0=$(now_ms)
+quit_player
+[ $(($(now_ms) - t0)) -lt 3000 ] || fail "quitting waited for the lookup"
+[ ! -s "$ERR" ] || fail "reports at quit: $(cat "$ERR")"
 
 # Without -debug a failed lookup says nothing at all.
 server_mode 503

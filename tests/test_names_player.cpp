@@ -140,6 +140,9 @@ TEST_F(NamesPlayerTest, CddbNamesShowWhereTheTitleGaveNone)
     EXPECT_EQ(window_title(), "2. Hold Up - Mine");
     accept_title("No Title");  // typed back: the names show again
     EXPECT_EQ(label_of(titleBar), "Beyonc\xe9 - Lemonade");
+    accept_title("");  // an empty title is shown empty, as ever
+    EXPECT_EQ(label_of(titleBar), "");
+    EXPECT_EQ(window_title(), "2. Hold Up - Lemonade");
 
     click(ejectButton);
     EXPECT_EQ(label_of(titleBar), "No Disc");

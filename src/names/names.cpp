@@ -145,15 +145,13 @@ void names_clear()
     window_title_update();
 }
 
+// Only the placeholder gives way: a title typed empty or blank stays so.
 std::string names_title_text()
 {
-    if (stored_title_given() || known_names.source.empty()) {
-        if (title)
-            return *title;
-        return NO_TITLE;
-    }
-    std::string t = disc_text();
-    return t.empty() ? (title ? *title : NO_TITLE) : text_to_latin1(t);
+    std::string t = !title || *title == NO_TITLE ? disc_text() : "";
+    if (!t.empty())
+        return text_to_latin1(t);
+    return title ? *title : NO_TITLE;
 }
 
 // UTF-8: the shell converts it for each property.

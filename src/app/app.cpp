@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "fallback_resources.h"
+#include "names/names.h"
 #include "ui/bitmaps/logo.xbm"
 
 XtAppContext app_context;
@@ -149,6 +150,7 @@ void realize_main_window()
 {
     XtManageChild(mainForm);
     XtRealizeWidget(top_shell);
+    window_title_update();  // the UTF-8 name needs the window
 }
 
 void debug_log(int level, const char *fmt, ...)

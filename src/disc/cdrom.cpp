@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "disc/cdinfo.h"
 #include "drive/drive.h"
+#include "names/names.h"
 #include "playback/playback.h"
 #include "ui/ui.h"
 
@@ -68,6 +69,7 @@ int cdrom_open()
         return -1;
 
     cdinfo_read();
+    names_read();
     title_display_update();
     if (CDI.state & CDROM_SHUFFLE)
         shuffle_setup();
@@ -90,6 +92,7 @@ void cdrom_close()
     drive_close(cdrom_fd);
     cdrom_fd = -1;
     info_read = false;
+    names_clear();
 }
 
 static long msf_seconds(const msf_t &m)

@@ -9,6 +9,7 @@
 
 #include "app/app.h"
 #include "disc/cdrom.h"
+#include "names/names.h"
 #include "playback/playback.h"
 #include "program/program.h"
 
@@ -87,6 +88,7 @@ static void clock_text(char *text, size_t size, bool on, bool elapsed)
 
 void track_display_update()
 {
+    window_title_update();
     if (trackButton)
         show_number(trackButton, CDI.curtrack);
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "disc/cdrom.h"
+#include "names/names.h"
 
 static void set_dialog_value(const char *text)
 {
@@ -20,12 +21,15 @@ static void set_dialog_value(const char *text)
     XtSetValues(titleDialog, &arg, 1);
 }
 
+// The stored title, or the disc's names when the information file gave
+// none; the title itself is left as it is, so a save stores what it did.
 // The bar takes the width its title needs, and at least the width of the
 // viewport's clip, so that a click anywhere on the title area opens the
 // dialog; a longer title scrolls.
 static void set_bar_label()
 {
-    XtVaSetValues(titleBar, XtNlabel, title ? title->c_str() : "No Title", nullptr);
+    std::string text = names_title_text();
+    XtVaSetValues(titleBar, XtNlabel, text.c_str(), nullptr);
     XtWidgetGeometry preferred{};
     XtQueryGeometry(titleBar, nullptr, &preferred);
     Dimension clip_width = 0, border = 0;
@@ -37,8 +41,16 @@ static void set_bar_label()
     XtVaSetValues(titleBar, XtNwidth, width, nullptr);
 }
 
+// New names leave a draft in the dialog alone.
+void title_bar_refresh()
+{
+    if (titleBar)
+        set_bar_label();
+}
+
 void title_display_update()
 {
+    window_title_update();
     // The first drive opening at start-up comes before the window exists.
     if (!titleBar)
         return;
@@ -146,6 +158,7 @@ static void accept_title(Widget dialog)
         const char *text = XawDialogGetValueString(dialog);
         title = std::string(text ? text : "");
         set_bar_label();
+        window_title_update();
     }
     fresh_text = false;
     XtPopdown(titleShell);

@@ -37,6 +37,7 @@ void cb_volume_scroll(Widget w, XtPointer client_data, XtPointer call_data);
 
 // Title bar and dialog.
 void title_display_update();
+void title_bar_refresh();
 void cb_title_bar(Widget w, XtPointer client_data, XtPointer call_data);
 void cb_title_done(Widget w, XtPointer client_data, XtPointer call_data);
 void title_done_action(Widget w, XEvent *event, String *params, Cardinal *num_params);

@@ -17,6 +17,7 @@
 
 #include "app/app.h"
 #include "disc/cdrom.h"
+#include "names/names.h"
 #include "playback/playback.h"
 #include "program/program.h"
 
@@ -114,8 +115,9 @@ static void title_create(Widget logoForm)
 
     // Resizable, so that each new title gets the width it needs (the
     // viewport scrolls it); the Form refuses a child that is not.
+    std::string text = names_title_text();
     Arg args[2];
-    XtSetArg(args[0], XtNlabel, title ? title->c_str() : "No Title");
+    XtSetArg(args[0], XtNlabel, text.c_str());
     XtSetArg(args[1], XtNresizable, True);
     titleBar = XtCreateManagedWidget("titleBar", commandWidgetClass, titleForm, args, 2);
     Arg arg;

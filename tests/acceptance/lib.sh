@@ -139,7 +139,19 @@ make_disc()
     { cat; echo "log $REQLOG"; } >"$file"
 }
 
-shell_window() { xdotool search --name '^murbel$' 2>/dev/null | head -n 1; }
+# Found by its class, as its title follows the disc's names.
+shell_window() { xdotool search --classname '^murbel$' 2>/dev/null | head -n 1; }
+
+# The window's title (WM_NAME) and icon name, in UTF-8.
+window_title() { LC_ALL=C.UTF-8 xprop -id "$(shell_window)" -notype WM_NAME 2>/dev/null | sed -n 's/^WM_NAME = "\(.*\)"$/\1/p'; }
+icon_name() { LC_ALL=C.UTF-8 xprop -id "$(shell_window)" -notype WM_ICON_NAME 2>/dev/null | sed -n 's/^WM_ICON_NAME = "\(.*\)"$/\1/p'; }
+
+# Waits until the window's title and icon name are TEXT.
+expect_window_title()
+{
+    title_is() { [ "$(window_title)" = "$1" ] && [ "$(icon_name)" = "$1" ]; }
+    poll title_is "$1" || fail "the window's title is \"$(window_title)\" (icon \"$(icon_name)\"), not \"$1\""
+}
 
 window_viewable()
 {

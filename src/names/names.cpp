@@ -1,0 +1,198 @@
+// Which names the player knows for the disc in the drive, and where they
+// show: the title bar (when the information file gives no title) and the
+// window's title and icon name.
+#include <X11/Shell.h>
+#include <X11/StringDefs.h>
+#include <X11/Xatom.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "app/app.h"
+#include "disc/cdrom.h"
+#include "drive/drive.h"
+#include "names/internal.h"
+#include "names/names.h"
+#include "ui/ui.h"
+
+unsigned names_generation = 0;
+
+namespace {
+
+// What the information file reader and the no-disc cases put in the
+// title when there is none: placeholders, not the user's words.
+const char *const NO_TITLE = "No Title";
+const char *const NO_DISC = "No Disc";
+const size_t MAX_SHEET = 1 << 20;
+
+names_trust known_trust = TRUST_NONE;
+
+bool ends_with(const std::string &s, const char *tail)
+{
+    std::string t = tail;
+    return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+}
+
+bool stored_title_given()
+{
+    return title && *title != NO_TITLE && *title != NO_DISC &&
+           title->find_first_not_of(" \t\n\v\f\r") != std::string::npos;
+}
+
+// "Artist - Album", the album alone, or the artist alone; UTF-8.
+std::string disc_text()
+{
+    const disc_names &n = known_names;
+    if (n.album.empty())
+        return n.artist;
+    if (n.artist.empty() || n.artist == n.album)
+        return n.album;
+    return n.artist + " - " + n.album;
+}
+
+bool read_sheet(const std::string &path, std::string *text)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    char buf[8192];
+    ssize_t n;
+    text->clear();
+    while ((n = read(fd, buf, sizeof buf)) > 0 && text->size() <= MAX_SHEET)
+        text->append(buf, static_cast<size_t>(n));
+    close(fd);
+    return n == 0;
+}
+
+// The device as libcdio names a real drive; empty for the simulated
+// drive and for disc images.
+std::string real_drive_path()
+{
+    const char *dev = app_resources.device;
+    if (!dev) {
+        for (const char *const *p = platform_default_paths; *p; p++)
+            if (access(*p, F_OK) == 0)
+                return *p;
+        return "";
+    }
+    std::string d = dev;
+    if (d.compare(0, 4, "sim:") == 0 || ends_with(d, ".cue"))
+        return "";
+    if (d.compare(0, 5, "cdda:") == 0)
+        d = d.substr(5);
+    return d;
+}
+
+names_found local_names(const disc_toc &toc)
+{
+    names_found f;
+    const char *dev = app_resources.device;
+    std::string sheet;
+    if (dev && ends_with(dev, ".cue") && read_sheet(dev, &sheet)) {
+        lookup_result r = cue_cdtext_parse(sheet);
+        if (r.ok)
+            f = {r.names, TRUST_CDTEXT, std::string("cue ") + dev};
+    }
+    if (f.trust == TRUST_NONE) {
+        xmcd_result x;
+        std::string path = cddb_find(cddb_dirs(app_resources.cddbPath), toc, &x);
+        if (!path.empty())
+            f = {x.names, TRUST_CDDB, "cddb " + path};
+    }
+    return f;
+}
+
+void set_net_wm_name(const char *property, const std::string &utf8)
+{
+    Display *dpy = XtDisplay(top_shell);
+    Atom name = XInternAtom(dpy, property, False);
+    Atom type = XInternAtom(dpy, "UTF8_STRING", False);
+    XChangeProperty(dpy, XtWindow(top_shell), name, type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(utf8.data()),
+                    static_cast<int>(utf8.size()));
+}
+
+}  // namespace
+
+void names_offer(const names_found &found)
+{
+    if (found.trust <= known_trust)
+        return;
+    known_trust = found.trust;
+    known_names = found.names;
+    known_names.source = found.source;
+    debug_log(1, "names: %s\n", found.source.c_str());
+    title_bar_refresh();
+    window_title_update();
+}
+
+void names_read()
+{
+    names_clear();
+    disc_toc toc = current_toc();
+    if (toc.tracks() < 1)
+        return;
+    names_found f = local_names(toc);
+    names_offer(f);
+    std::string drive = f.trust < TRUST_CDTEXT ? real_drive_path() : "";
+    names_fetch_start(toc, app_resources.lookup && f.trust == TRUST_NONE, drive);
+}
+
+void names_clear()
+{
+    names_generation++;
+    known_trust = TRUST_NONE;
+    known_names = disc_names{};
+    window_title_update();
+}
+
+// Only the placeholder gives way: a title typed empty or blank stays so.
+std::string names_title_text()
+{
+    std::string t = !title || *title == NO_TITLE ? disc_text() : "";
+    if (!t.empty())
+        return text_to_latin1(t);
+    return title ? *title : NO_TITLE;
+}
+
+// UTF-8: the shell converts it for each property.
+static std::string window_title_utf8()
+{
+    std::string disc = stored_title_given() ? text_clean(*title)
+                       : known_names.album.empty() ? known_names.artist
+                                                   : known_names.album;
+    std::string track;
+    int t = CDI.curtrack;
+    if (t != 0 && t >= CDI.min && static_cast<size_t>(t - CDI.min) < known_names.tracks.size())
+        track = known_names.tracks[t - CDI.min].title;
+    if (!track.empty())
+        return std::to_string(t) + ". " + track + (disc.empty() ? "" : " - " + disc);
+    return disc.empty() ? "Murbel" : disc;
+}
+
+std::string window_title_text()
+{
+    return window_title_utf8();
+}
+
+void window_title_update()
+{
+    if (!top_shell)
+        return;
+    static std::string shown;
+    static bool shown_realized = false;
+    std::string utf8 = window_title_utf8();
+    bool realized = XtIsRealized(top_shell);
+    if (utf8 == shown && realized == shown_realized)
+        return;
+    shown = utf8;
+    shown_realized = realized;
+    // WM_NAME as Latin-1 for every window manager, _NET_WM_NAME as UTF-8
+    // for those that read it.
+    std::string latin1 = text_to_latin1(utf8);
+    XtVaSetValues(top_shell, XtNtitle, latin1.c_str(), XtNiconName, latin1.c_str(),
+                  XtNtitleEncoding, XA_STRING, XtNiconNameEncoding, XA_STRING, nullptr);
+    if (realized) {
+        set_net_wm_name("_NET_WM_NAME", utf8);
+        set_net_wm_name("_NET_WM_ICON_NAME", utf8);
+    }
+}

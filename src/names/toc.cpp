@@ -1,0 +1,58 @@
+// The disc's identity for the disc databases: the freedb disc ID of the
+// xmcd files and the MusicBrainz disc ID, both from the table of contents.
+#include <discid/discid.h>
+
+#include "disc/cdrom.h"
+#include "names/names.h"
+
+disc_toc current_toc()
+{
+    disc_toc toc;
+    if (!tables_present() || CDI.max < CDI.min ||
+        CDI.addrs.size() != static_cast<size_t>(CDI.max - CDI.min + 2))
+        return toc;
+    toc.first = CDI.min;
+    for (const msf_t &a : CDI.addrs)
+        toc.frames.push_back((a.minute * 60L + a.second) * 75 + a.frame);
+    return toc;
+}
+
+static unsigned digit_sum(long n)
+{
+    unsigned sum = 0;
+    for (; n > 0; n /= 10)
+        sum += static_cast<unsigned>(n % 10);
+    return sum;
+}
+
+// The checksum of the track starts' seconds, the playing time and the
+// number of tracks, as the xmcd format defines it.
+uint32_t freedb_id(const disc_toc &toc)
+{
+    if (toc.tracks() < 1)
+        return 0;
+    unsigned n = 0;
+    for (int t = 0; t < toc.tracks(); t++)
+        n += digit_sum(toc.frames[t] / 75);
+    long length = toc.frames.back() / 75 - toc.frames.front() / 75;
+    return (n % 0xff) << 24 | static_cast<uint32_t>(length & 0xffff) << 8 |
+           static_cast<uint32_t>(toc.tracks() & 0xff);
+}
+
+std::string musicbrainz_id(const disc_toc &toc)
+{
+    int n = toc.tracks();
+    if (n < 1 || toc.first < 1 || toc.first + n - 1 > 99)
+        return "";
+    int offsets[100] = {};
+    offsets[0] = static_cast<int>(toc.frames.back());
+    for (int t = 0; t < n; t++)
+        offsets[toc.first + t] = static_cast<int>(toc.frames[t]);
+    DiscId *d = discid_new();
+    std::string id;
+    if (d && discid_put(d, toc.first, toc.first + n - 1, offsets))
+        id = discid_get_id(d);
+    if (d)
+        discid_free(d);
+    return id;
+}

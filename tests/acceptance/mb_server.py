@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""A stand-in for MusicBrainz's web service, for the tests.
+
+    mb_server.py DIR
+
+Serves GET /ws/2/discid/<id> from DIR: the answer is DIR/<id>.json when
+it exists, else MusicBrainz's own 404 answer.  DIR/mode, read on every
+request, turns the server hostile: "slow" (one byte a second), "huge"
+(10 MB of JSON), "malformed" (cut-off JSON), "503" (rate limited), "404",
+or only late: "late" (the answer after a second and a half).
+Each request is logged to DIR/requests as "<path> <User-Agent> <time>".
+The port goes to DIR/port once the server listens.
+"""
+import http.server
+import os
+import socketserver
+import sys
+import time
+
+DIR = sys.argv[1]
+
+
+def mode():
+    try:
+        with open(os.path.join(DIR, "mode")) as f:
+            return f.read().strip()
+    except OSError:
+        return "ok"
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def send(self, status, body, ctype="application/json; charset=utf-8"):
+        self.send_response(status)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        with open(os.path.join(DIR, "requests"), "a") as log:
+            log.write("%s %s %.3f\n" % (self.path, self.headers.get("User-Agent", "-").replace(" ", "_"),
+                                        time.time()))
+        m = mode()
+        path = self.path.split("?")[0]
+        disc_id = path.rsplit("/", 1)[-1]
+        answer = os.path.join(DIR, disc_id + ".json")
+        if m == "503":
+            return self.send(503, b'{"error": "Your requests are exceeding the allowable rate limit."}')
+        if m == "404" or not path.startswith("/ws/2/discid/") or not os.path.exists(answer):
+            return self.send(404, b'{"error": "Not Found", "help": "For usage, please see: '
+                                  b'https://musicbrainz.org/development/mmd"}')
+        if m == "huge":
+            body = b'{"releases": [' + b'{"title": "x"},' * (10 * 1024 * 1024 // 15) + b'{}]}'
+            return self.send(200, body)
+        with open(answer, "rb") as f:
+            body = f.read()
+        if m == "late":
+            time.sleep(1.5)
+        if m == "malformed":
+            return self.send(200, body[: len(body) // 2])
+        if m == "slow":
+            self.send_response(200)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            try:
+                for b in body:
+                    self.wfile.write(bytes([b]))
+                    self.wfile.flush()
+                    time.sleep(1)
+            except OSError:
+                pass
+            return
+        self.send(200, body)
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        pass  # a client that hangs up on a hostile answer is the point
+
+
+server = Server(("127.0.0.1", 0), Handler)
+with open(os.path.join(DIR, "port.tmp"), "w") as f:
+    f.write(str(server.server_address[1]))
+os.rename(os.path.join(DIR, "port.tmp"), os.path.join(DIR, "port"))
+server.serve_forever()

@@ -1,0 +1,304 @@
+// Names where the user sees them, through the real widgets: the title bar
+// and the window's title, the order of trust, and the online lookup
+// against a local server speaking MusicBrainz's format.
+#include "support/player_fixture.h"
+
+#include <X11/Shell.h>
+#include <X11/StringDefs.h>
+#include <X11/Xaw/Dialog.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "app/app.h"
+#include "disc/cdinfo.h"
+#include "disc/cdrom.h"
+#include "names/internal.h"
+#include "names/names.h"
+#include "playback/playback.h"
+#include "ui/ui.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// demo_disc(): freedb ID 0f027403.
+const char *const DEMO_XMCD =
+    "# xmcd\n#\n# Track frame offsets:\n#\t150\n#\t18783\n#\t31500\n#\n"
+    "DISCID=0f027403\nDTITLE=Beyonc\xc3\xa9 / Lemonade\nTTITLE0=Pray You Catch Me\n"
+    "TTITLE1=Hold \nTTITLE1=Up\nTTITLE2=\n";
+// Another disc: tracks at 0:02:00 and 5:00:00, lead-out 9:00:00.
+const char *const OTHER_DISC = "track 1 00:02:00\ntrack 2 05:00:00\nleadout 09:00:00\n";
+
+std::string shell_string(const char *name)
+{
+    String s = nullptr;
+    XtVaGetValues(top_shell, name, &s, nullptr);
+    return s ? s : "";
+}
+
+std::string read_all(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void wake(XtPointer, XtIntervalId *) {}
+
+// Runs the event loop until cond holds or ms pass; the toolkit wakes up
+// at least every 50 ms to look.
+bool run_until(const std::function<bool()> &cond, int ms)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        XtAppAddTimeOut(app_context, 50, wake, nullptr);
+        XtAppProcessEvent(app_context, XtIMAll);
+    }
+    return true;
+}
+
+}  // namespace
+
+class NamesPlayerTest : public PlayerTest {
+protected:
+    std::string cddb() { return scratch + "/cddb"; }
+    std::string info() { return scratch + "/info"; }
+    void start(const std::string &disc, std::vector<std::string> extra = {})
+    {
+        fs::create_directories(info());
+        extra.insert(extra.end(), {"-cdInfoDir", info(), "-xrm", "*cddbPath: " + cddb()});
+        start_player(disc, extra);
+    }
+    void put_xmcd(const std::string &rel, const std::string &text)
+    {
+        fs::create_directories(fs::path(cddb() + "/" + rel).parent_path());
+        write_file(cddb() + "/" + rel, text);
+    }
+    std::string window_title() { return shell_string(XtNtitle); }
+    // Eject, and put another disc in: the poll finds it.
+    void change_disc(const std::string &disc)
+    {
+        if (toggle_on(ejectButton))
+            click(ejectButton);  // the poll leaves the button on
+        click(ejectButton);
+        ASSERT_TRUE(CDI.state & CDROM_EJECTED);
+        write_disc(disc);
+        cdrom_poll(nullptr, nullptr);
+    }
+    void accept_title(const char *text)
+    {
+        click(titleBar);
+        XtVaSetValues(XtNameToWidget(titleDialog, "value"), XtNstring, text, nullptr);
+        XtCallActionProc(titleDialog, "done", nullptr, nullptr, 0);
+    }
+};
+
+TEST_F(NamesPlayerTest, CddbNamesShowWhereTheTitleGaveNone)
+{
+    put_xmcd("rock/0f027403", DEMO_XMCD);
+    start(demo_disc());
+    EXPECT_EQ(take_stdout(),
+              "cdrom_get_curtrack: no status\nnames: cddb " + cddb() + "/rock/0f027403\n");
+    // The fonts are Latin-1: the UTF-8 name is drawn in it.
+    EXPECT_EQ(label_of(titleBar), "Beyonc\xe9 - Lemonade");
+    // The title itself stays the placeholder, as the save path expects.
+    ASSERT_TRUE(title.has_value());
+    EXPECT_EQ(*title, "No Title");
+    EXPECT_EQ(window_title(), "Lemonade");
+    EXPECT_EQ(shell_string(XtNiconName), "Lemonade");
+    EXPECT_EQ(known_names.artist, "Beyonc\xc3\xa9");
+
+    struct {
+        Widget *button;
+        const char *window;
+    } steps[] = {
+        {&nextButton, "1. Pray You Catch Me - Lemonade"},
+        {&nextButton, "2. Hold Up - Lemonade"},
+        {&nextButton, "Lemonade"},  // track 3 has no name
+        {&prevButton, "2. Hold Up - Lemonade"},
+    };
+    for (const auto &s : steps) {
+        click(*s.button);
+        EXPECT_EQ(window_title(), s.window) << "on track " << int(CDI.curtrack);
+    }
+
+    cb_save_program(nullptr, nullptr, nullptr);
+    EXPECT_EQ(read_all(info_path), "Title:No Title\nProgram: \n");
+
+    accept_title("Mine");
+    EXPECT_EQ(label_of(titleBar), "Mine");
+    EXPECT_EQ(window_title(), "2. Hold Up - Mine");
+    accept_title("No Title");  // typed back: the names show again
+    EXPECT_EQ(label_of(titleBar), "Beyonc\xe9 - Lemonade");
+    accept_title("");  // an empty title is shown empty, as ever
+    EXPECT_EQ(label_of(titleBar), "");
+    EXPECT_EQ(window_title(), "2. Hold Up - Lemonade");
+
+    click(ejectButton);
+    EXPECT_EQ(label_of(titleBar), "No Disc");
+    EXPECT_EQ(window_title(), "Murbel");
+    EXPECT_TRUE(known_names.source.empty());
+}
+
+TEST_F(NamesPlayerTest, StoredTitleWins)
+{
+    put_xmcd("0f027403", DEMO_XMCD);
+    fs::create_directories(info());
+    write_file(info() + "/cd.406", "Title:Stored\nProgram: 2\n");
+    start(demo_disc());
+    EXPECT_EQ(label_of(titleBar), "Stored");
+    EXPECT_EQ(window_title(), "Stored");
+    click(nextButton);
+    EXPECT_EQ(window_title(), "1. Pray You Catch Me - Stored");
+    cb_save_program(nullptr, nullptr, nullptr);
+    EXPECT_EQ(read_all(info() + "/cd.406"), "Title:Stored\nProgram: 2\n");
+}
+
+TEST_F(NamesPlayerTest, NothingKnown)
+{
+    start(demo_disc());
+    EXPECT_EQ(take_stdout(), "cdrom_get_curtrack: no status\n");
+    EXPECT_EQ(label_of(titleBar), "No Title");
+    EXPECT_EQ(window_title(), "Murbel");
+    click(nextButton);
+    EXPECT_EQ(window_title(), "Murbel");
+}
+
+TEST_F(NamesPlayerTest, NewDiscBringsItsOwnNames)
+{
+    put_xmcd("0f027403", DEMO_XMCD);
+    put_xmcd("misc/05021a02", "DTITLE=Sonny Rollins / Saxophone Colossus\nTTITLE0=St. Thomas\n");
+    start(demo_disc());
+    change_disc(OTHER_DISC);
+    EXPECT_EQ(label_of(titleBar), "Sonny Rollins - Saxophone Colossus");
+    EXPECT_EQ(window_title(), "Saxophone Colossus");
+    click(nextButton);
+    EXPECT_EQ(window_title(), "1. St. Thomas - Saxophone Colossus");
+}
+
+// A local server in MusicBrainz's format (tests/acceptance/mb_server.py).
+class NamesLookupTest : public NamesPlayerTest {
+protected:
+    void SetUp() override
+    {
+        NamesPlayerTest::SetUp();
+        srv = scratch + "/server";
+        fs::create_directories(srv);
+        std::string tools = std::string(getenv("MURBEL_SOURCE_DIR") ? getenv("MURBEL_SOURCE_DIR")
+                                                                     : ".") +
+                            "/tests/acceptance/";
+        mb_disc = tools + "mb_disc.py";
+        server_pid = fork();
+        if (server_pid == 0) {
+            std::string script = tools + "mb_server.py";
+            execlp("python3", "python3", script.c_str(), srv.c_str(), nullptr);
+            _exit(127);
+        }
+        // Before the toolkit is up: waiting on the file alone.
+        for (int i = 0; i < 500 && !fs::exists(srv + "/port"); i++)
+            usleep(20000);
+        ASSERT_TRUE(fs::exists(srv + "/port")) << "the test server did not start";
+        server = "http://127.0.0.1:" + read_all(srv + "/port");
+    }
+    void TearDown() override
+    {
+        if (server_pid > 0) {
+            kill(server_pid, SIGTERM);
+            waitpid(server_pid, nullptr, 0);
+        }
+        NamesPlayerTest::TearDown();
+    }
+    void answer(const std::string &id, const std::string &args)
+    {
+        std::string cmd = "python3 " + mb_disc + " answer " + id + " " + args + " > " + srv + "/" +
+                          id + ".json";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    }
+    std::vector<double> request_times()
+    {
+        std::vector<double> t;
+        std::istringstream in(read_all(srv + "/requests"));
+        for (std::string path, agent; in >> path >> agent;) {
+            double when;
+            in >> when;
+            t.push_back(when);
+        }
+        return t;
+    }
+    std::string srv, server, mb_disc;
+    pid_t server_pid = -1;
+};
+
+TEST_F(NamesLookupTest, ArrivesOffTheLoopAndLeavesADraftAlone)
+{
+    const std::string id = "qiL3KGwA.BvvW8q.MxsWDqOejDg-";
+    answer(id, "3 'Miles Davis' 'Kind of Blue' 'So What' 'Freddie Freeloader' 'Blue in Green'");
+    write_file(srv + "/mode", "late");
+    auto t0 = std::chrono::steady_clock::now();
+    start(demo_disc(), {"-lookup", "-xrm", "*lookupServer: " + server});
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(known_names.source.empty());
+    EXPECT_EQ(window_title(), "Murbel");
+
+    click(titleBar);
+    Widget field = XtNameToWidget(titleDialog, "value");
+    XtVaSetValues(field, XtNstring, "Draft", nullptr);
+    ASSERT_TRUE(run_until([] { return !known_names.source.empty(); }, 10000));
+    EXPECT_EQ(known_names.source,
+              "musicbrainz " + id + " (stored in " + cddb() + "/0f027403)");
+    EXPECT_EQ(label_of(titleBar), "Miles Davis - Kind of Blue");
+    EXPECT_EQ(window_title(), "Kind of Blue");
+    String text = nullptr;
+    XtVaGetValues(field, XtNstring, &text, nullptr);
+    EXPECT_STREQ(text, "Draft");
+    click(nextButton);
+    EXPECT_EQ(window_title(), "1. So What - Kind of Blue");
+    EXPECT_TRUE(xmcd_parse(read_all(cddb() + "/0f027403")).ok);
+}
+
+TEST_F(NamesLookupTest, OneRequestASecondAndNoNamesForTheWrongDisc)
+{
+    const std::string id = "qiL3KGwA.BvvW8q.MxsWDqOejDg-";
+    answer(id, "3 'Miles Davis' 'Kind of Blue' 'So What' 'Freddie Freeloader' 'Blue in Green'");
+    write_file(srv + "/mode", "404");
+    start(demo_disc(), {"-lookup", "-xrm", "*lookupServer: " + server});
+    std::string out;
+    ASSERT_TRUE(run_until(
+        [&] {
+            out += take_stdout();
+            return out.find("names: lookup of " + id + " failed: the server says: Not Found\n") !=
+                   std::string::npos;
+        },
+        10000))
+        << out;
+
+    // Another disc at once: its request waits for the second to pass.
+    change_disc(OTHER_DISC);
+    ASSERT_TRUE(run_until([this] { return request_times().size() == 2; }, 10000));
+    std::vector<double> t = request_times();
+    EXPECT_GE(t[1] - t[0], 0.95);
+
+    // The first disc's late answer comes after it has gone: dropped.
+    write_file(srv + "/mode", "late");
+    change_disc(demo_disc());
+    ASSERT_TRUE(run_until([this] { return request_times().size() == 3; }, 10000));
+    change_disc(OTHER_DISC);
+    ASSERT_TRUE(run_until([this] { return request_times().size() == 4; }, 10000));
+    // The second disc's own (unknown) answer has come back too.
+    ASSERT_TRUE(run_until([] { return !names_fetch_busy(); }, 10000));
+    EXPECT_TRUE(known_names.source.empty());
+    EXPECT_EQ(window_title(), "Murbel");
+    EXPECT_EQ(label_of(titleBar), "No Title");
+    // Its names were stored all the same: they are that disc's.
+    EXPECT_TRUE(fs::exists(cddb() + "/0f027403"));
+}

@@ -58,6 +58,8 @@ cleanup()
         kill "$PLAYER_PID" 2>/dev/null
         wait "$PLAYER_PID" 2>/dev/null
     fi
+    # A scenario's own helpers (audio.sh) end their processes here.
+    declare -F extra_cleanup >/dev/null && extra_cleanup
     if [ -n "$XVFB_PID" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
         kill "$XVFB_PID" 2>/dev/null
         wait "$XVFB_PID" 2>/dev/null

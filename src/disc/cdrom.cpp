@@ -25,6 +25,14 @@ static void report(const char *prefix, int err)
 // Open the device: the "device" resource, or the platform's paths in turn.
 static int open_device()
 {
+    drive_digital_settings digital;
+    digital.digital = app_resources.digitalAudio;
+    digital.paranoia = app_resources.paranoia;
+    digital.speed = app_resources.cdSpeed;
+    if (app_resources.audioDevice && *app_resources.audioDevice)
+        digital.audio_device = app_resources.audioDevice;
+    drive_set_digital(digital);
+
     if (app_resources.device) {
         int fd = drive_open(app_resources.device);
         if (fd < 0)

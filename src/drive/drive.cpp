@@ -4,15 +4,17 @@
 
 #include <cerrno>
 #include <cstring>
+#include <strings.h>
 #include <vector>
 
+#include "drive/digital.h"
 #include "drive/sim.h"
 
-// Every backend, the one with no prefix last: it takes the paths no other
-// backend claims.
+// Every backend with a prefix; the paths none claims are images (by their
+// ending) or the platform's drives.
 static const drive_ops *const backends[] = {
     &sim_drive_ops,
-    &platform_drive_ops,
+    &cdda_drive_ops,
 };
 
 struct open_drive {
@@ -33,18 +35,24 @@ static struct close_at_exit {
     }
 } close_at_exit;
 
+static bool is_cue_sheet(const char *path)
+{
+    size_t len = strlen(path);
+    return len > 4 && strcasecmp(path + len - 4, ".cue") == 0;
+}
+
 static const drive_ops *backend_for(const char **path)
 {
     for (const drive_ops *ops : backends) {
-        if (!ops->prefix)
-            return ops;
         size_t len = strlen(ops->prefix);
         if (strncmp(*path, ops->prefix, len) == 0) {
             *path += len;
             return ops;
         }
     }
-    return nullptr;
+    if (is_cue_sheet(*path))
+        return &image_drive_ops;
+    return drive_digital_default() ? &cdda_drive_ops : &platform_drive_ops;
 }
 
 static open_drive *lookup(int handle)

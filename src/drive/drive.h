@@ -87,3 +87,15 @@ int drive_stop(int handle);
 int drive_allow_removal(int handle);
 int drive_eject(int handle);
 int drive_set_volume(int handle, uint8_t left, uint8_t right);
+
+// How the backends that play the audio themselves are set up (from the
+// application resources).  With digital set, drive paths are read
+// digitally too; "cdda:PATH" always is, and a path ending in ".cue" is a
+// disc image.
+struct drive_digital_settings {
+    bool digital = false;
+    bool paranoia = true;
+    int speed = 8;
+    const char *audio_device = "default";
+};
+void drive_set_digital(const drive_digital_settings &settings);

@@ -1,0 +1,158 @@
+// Digital playback: a source of audio sectors, a reader thread that fills
+// a ring buffer ahead of the play position, and a sink that plays from it.
+// The drive backend in src/drive/digital.cpp steers it with requests that
+// take the engine's lock for a moment and never touch a device.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// 44.1 kHz stereo, 16-bit: a sector is 1/75 s.
+constexpr int SECTOR_BYTES = 2352;
+constexpr int SECTOR_FRAMES = 588;  // stereo sample frames
+constexpr int SAMPLE_RATE = 44100;
+// Sector addresses on the disc (LBA) start 150 sectors after MSF 00:00:00.
+constexpr long LBA_OFFSET = 150;
+
+// ---- sources ----
+
+// A disc's table of contents, in sectors (LBA).
+struct audio_toc {
+    int first = 1;
+    std::vector<long> starts;  // INDEX 01 of each track
+    std::vector<long> gaps;    // where each track's pregap begins (= starts when none)
+    std::vector<bool> data;    // data track: never played
+    long leadout = 0;
+
+    int last() const { return first + static_cast<int>(starts.size()) - 1; }
+};
+
+struct audio_source_ops {
+    // Reads count sectors from lba into buf as host-order 16-bit stereo
+    // samples (count * 1176 of them).  0, or -1 with errno set.  Called
+    // from the reader thread only; it may block for as long as the medium
+    // takes.
+    int (*read)(void *src, long lba, int count, int16_t *buf);
+    void (*close)(void *src);
+};
+
+struct audio_source {
+    const audio_source_ops *ops = nullptr;
+    void *impl = nullptr;
+    audio_toc toc;
+};
+
+// A cue sheet as libcue reads it, with each data file's type added.
+enum cue_file_type { CUE_BINARY, CUE_MOTOROLA, CUE_SNDFILE };
+
+struct cue_track {
+    std::string file;  // as the sheet names it
+    cue_file_type type = CUE_BINARY;
+    bool data = false;
+    int sector_bytes = SECTOR_BYTES;  // of this track's sectors in its file
+    long index0 = -1;                 // in the file, sectors; -1: none
+    long index1 = 0;
+    long silence = 0;  // PREGAP: sectors of silence not in any file
+};
+
+struct cue_sheet {
+    std::vector<cue_track> tracks;
+    std::string title, performer;  // CD-Text, when the sheet has them
+};
+
+// Parses a cue sheet's text.  Returns "" and fills sheet, or a one-line
+// reason.  No side effects beyond memory, so a fuzzer can call it alone.
+std::string cue_parse(const std::string &text, cue_sheet *sheet);
+
+// Opens the image a cue sheet describes, its data files named relative to
+// the sheet.  On failure returns false with a one-line reason.
+bool image_source_open(const std::string &cue_path, audio_source *src, std::string *why);
+
+// A drive read digitally (libcdio-paranoia).  The toc is the caller's
+// (read through the platform's requests); the drive is opened on the
+// first read, in the reader thread, as spin-up may take long.
+bool cdda_source_open(const std::string &device, const audio_toc &toc, bool paranoia, int speed,
+                      audio_source *src, std::string *why);
+
+// ---- sinks ----
+
+struct audio_sink_ops {
+    // Returns the sink, or null with a one-line reason.
+    void *(*open)(const std::string &name, std::string *why);
+    void (*close)(void *sink);
+    // Frames that can be written now without waiting; -EPIPE after an
+    // underrun (call recover), another negative errno on failure.
+    long (*avail)(void *sink);
+    // Waits up to ms for room, or until woken.
+    void (*wait)(void *sink, int ms);
+    // Any thread: ends a wait at once.
+    void (*wake)(void *sink);
+    // Writes up to frames frames; returns those written or a negative errno.
+    long (*write)(void *sink, const int16_t *buf, long frames);
+    // Frames written but not yet heard.
+    long (*delay)(void *sink);
+    int (*pause)(void *sink, bool on);  // -1: cannot pause
+    void (*drop)(void *sink);           // forget what is queued
+    int (*recover)(void *sink, int err);
+    // Describes the last failure for the one-line report.
+    const char *(*error_text)(void *sink, int err);
+};
+
+extern const audio_sink_ops alsa_sink_ops;
+extern const audio_sink_ops wav_sink_ops;
+
+// The sink for an audioDevice name: "wav:FILE" or an ALSA PCM name.
+const audio_sink_ops *audio_sink_for(std::string *name);
+
+// The clock that paces the WAV sink.  Tests switch it to manual and move
+// it on; the sink's thread wakes at every step.
+void audio_clock_use_manual(bool manual);
+void audio_clock_advance_ms(int64_t ms);
+int64_t audio_clock_now_us();
+// Counts the manual clock's steps: a sink that saw one epoch waits for the next.
+uint64_t audio_clock_epoch();
+
+// ---- the engine ----
+
+struct audio_engine;
+
+enum audio_play_state { AUDIO_IDLE, AUDIO_PLAYING, AUDIO_PAUSED, AUDIO_COMPLETED, AUDIO_ERROR };
+
+struct audio_position {
+    audio_play_state state;
+    long frame;  // absolute, in sample frames from LBA 0
+};
+
+// Takes the source; starts the reader and sink threads; the sink is opened
+// in its thread.  Never blocks on a device.
+audio_engine *audio_engine_start(audio_source src, const audio_sink_ops *sink,
+                                 const std::string &sink_name);
+// Never waits for a reader that is stuck in a read: that thread is left to
+// finish on its own.
+void audio_engine_stop(audio_engine *e);
+
+// Plays sectors [from, to) (LBA).  -1 with errno EIO when the sound device
+// cannot be had, EINVAL for a bad range.
+int audio_engine_play(audio_engine *e, long from, long to);
+int audio_engine_pause(audio_engine *e);   // -1 (EIO) unless playing or paused
+int audio_engine_resume(audio_engine *e);  // likewise
+void audio_engine_halt(audio_engine *e);
+void audio_engine_volume(audio_engine *e, int left, int right);  // 0 to 255
+// The position as played; a completed play is told once, then idle.
+audio_position audio_engine_position(audio_engine *e);
+long audio_engine_underruns(audio_engine *e);
+
+// Tests: wait until both threads have nothing to do until the clock moves
+// or a request comes (bounded: false after ms without that).
+bool audio_engine_settle(audio_engine *e, int ms);
+
+// Scales stereo frames in place: 255 leaves them as they are, 0 silences
+// them, the steps between are even in loudness (decibels linear in the value).
+void audio_apply_volume(int16_t *frames, long count, int left, int right);
+
+// Tests and the acceptance harness: the reader stalls for ms before
+// reading the sector at lba (once).  Also from the environment:
+// MURBEL_AUDIO_STALL="LBA:MS".
+void audio_inject_stall(long lba, int ms);

@@ -1,0 +1,135 @@
+// The sound card, through ALSA: "default" reaches PipeWire or PulseAudio
+// through ALSA's plugins on today's desktops.  The PCM is non-blocking;
+// the sink's thread waits in snd_pcm_wait for room.
+#include <alsa/asoundlib.h>
+
+#include <cerrno>
+
+#include "audio/audio.h"
+
+namespace {
+
+struct alsa_sink {
+    snd_pcm_t *pcm = nullptr;
+    bool can_pause = false;
+};
+
+snd_pcm_t *pcm_of(void *sink)
+{
+    return static_cast<alsa_sink *>(sink)->pcm;
+}
+
+// ALSA's library chatters on standard error about what it cannot do; the
+// failure is reported once, by the caller, in its own words.
+void quiet(const char *, int, const char *, int, const char *, ...) {}
+
+void *alsa_open(const std::string &name, std::string *why)
+{
+    snd_lib_error_set_handler(quiet);
+    snd_pcm_t *pcm = nullptr;
+    int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (err == 0)
+        err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
+                                 SAMPLE_RATE, 1, 500000);
+    snd_pcm_uframes_t buffer = 0, period = 0;
+    if (err == 0)
+        err = snd_pcm_get_params(pcm, &buffer, &period);
+    snd_pcm_sw_params_t *sw = nullptr;
+    if (err == 0)
+        err = snd_pcm_sw_params_malloc(&sw);
+    // Start as soon as a period is in, so that a short range is heard too.
+    if (err == 0 && (err = snd_pcm_sw_params_current(pcm, sw)) == 0 &&
+        (err = snd_pcm_sw_params_set_start_threshold(pcm, sw, period)) == 0)
+        err = snd_pcm_sw_params(pcm, sw);
+    if (sw)
+        snd_pcm_sw_params_free(sw);
+    if (err < 0) {
+        *why = snd_strerror(err);
+        if (pcm)
+            snd_pcm_close(pcm);
+        return nullptr;
+    }
+    alsa_sink *s = new alsa_sink{pcm, false};
+    snd_pcm_hw_params_t *hw = nullptr;
+    if (snd_pcm_hw_params_malloc(&hw) == 0) {
+        if (snd_pcm_hw_params_current(pcm, hw) == 0)
+            s->can_pause = snd_pcm_hw_params_can_pause(hw);
+        snd_pcm_hw_params_free(hw);
+    }
+    return s;
+}
+
+void alsa_close(void *sink)
+{
+    snd_pcm_drop(pcm_of(sink));
+    snd_pcm_close(pcm_of(sink));
+    delete static_cast<alsa_sink *>(sink);
+}
+
+long alsa_avail(void *sink)
+{
+    return snd_pcm_avail_update(pcm_of(sink));
+}
+
+void alsa_wait(void *sink, int ms)
+{
+    snd_pcm_wait(pcm_of(sink), ms);
+}
+
+long alsa_write(void *sink, const int16_t *buf, long frames)
+{
+    return snd_pcm_writei(pcm_of(sink), buf, static_cast<snd_pcm_uframes_t>(frames));
+}
+
+long alsa_delay(void *sink)
+{
+    snd_pcm_t *pcm = pcm_of(sink);
+    snd_pcm_state_t st = snd_pcm_state(pcm);
+    if (st != SND_PCM_STATE_RUNNING && st != SND_PCM_STATE_PAUSED &&
+        st != SND_PCM_STATE_PREPARED && st != SND_PCM_STATE_DRAINING)
+        return 0;  // stopped by an underrun: nothing left to hear
+    snd_pcm_sframes_t d = 0;
+    if (snd_pcm_delay(pcm, &d) < 0 || d < 0)
+        return 0;
+    // Fewer than a period in a stream that never started would wait for
+    // ever: start it.
+    if (st == SND_PCM_STATE_PREPARED && d > 0)
+        snd_pcm_start(pcm);
+    return d;
+}
+
+int alsa_pause(void *sink, bool on)
+{
+    alsa_sink &s = *static_cast<alsa_sink *>(sink);
+    snd_pcm_state_t st = snd_pcm_state(s.pcm);
+    if (on && st != SND_PCM_STATE_RUNNING)
+        return 0;
+    if (!on && st != SND_PCM_STATE_PAUSED)
+        return 0;
+    if (!s.can_pause)
+        return -1;
+    return snd_pcm_pause(s.pcm, on ? 1 : 0) < 0 ? -1 : 0;
+}
+
+void alsa_drop(void *sink)
+{
+    snd_pcm_drop(pcm_of(sink));
+    snd_pcm_prepare(pcm_of(sink));
+}
+
+int alsa_recover(void *sink, int err)
+{
+    return snd_pcm_recover(pcm_of(sink), err, 1);
+}
+
+const char *alsa_error_text(void *, int err)
+{
+    return snd_strerror(err);
+}
+
+}  // namespace
+
+const audio_sink_ops alsa_sink_ops = {
+    alsa_open, alsa_close, alsa_avail, alsa_wait, nullptr, alsa_write,
+    alsa_delay, alsa_pause, alsa_drop, alsa_recover, alsa_error_text,
+};

@@ -1,0 +1,471 @@
+// Drives that play through the sound card: a disc image (a cue sheet), or
+// a real drive read digitally.  The audio engine (src/audio/) does the
+// reading and playing; this file answers the player's requests as a drive
+// answers them.
+//
+// An image's tray works as the simulated drive's does: the disc is in
+// while the cue sheet exists; after an eject it is back when the sheet is
+// written or touched again.  A real drive's table of contents, presence
+// and eject stay with the platform's requests: libcdio would cache the
+// table and block on an empty drive.
+#include "drive/digital.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <algorithm>
+#include <map>
+#include <string>
+
+#include "audio/audio.h"
+
+#ifndef ENOMEDIUM
+#define ENOMEDIUM ENXIO
+#endif
+
+namespace {
+
+drive_digital_settings settings;
+std::string audio_device_name = "default";
+
+struct file_id {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    time_t sec = 0;
+    long nsec = 0;
+
+    bool operator==(const file_id &o) const
+    {
+        return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
+               sec == o.sec && nsec == o.nsec;
+    }
+};
+
+file_id stat_id(const std::string &path)
+{
+    file_id id;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        id.exists = true;
+        id.dev = st.st_dev;
+        id.ino = st.st_ino;
+        id.size = st.st_size;
+        id.sec = st.st_mtim.tv_sec;
+        id.nsec = st.st_mtim.tv_nsec;
+    }
+    return id;
+}
+
+// An image's tray outlives the handle: the player closes the drive on
+// eject and opens it again to look for a disc.
+struct tray {
+    file_id id;  // of the sheet when last looked at
+    bool seen = false;
+    bool open = false;
+    bool reported = false;  // a bad sheet, told for this version
+    file_id reported_id;
+};
+
+std::map<std::string, tray> trays;
+
+struct digital_drive {
+    std::string path;
+    bool image = false;
+    void *platform = nullptr;   // a real drive's platform handle
+    audio_engine *engine = nullptr;
+    audio_toc toc;
+    bool readable = false;      // an image: the sheet and its files are good
+    bool loaded = false;        // an image: this version of the sheet was read
+    file_id loaded_id;
+    uint8_t left = 255, right = 255;
+};
+
+digital_drive *drive_of(void *d)
+{
+    return static_cast<digital_drive *>(d);
+}
+
+void stop_engine(digital_drive &d)
+{
+    audio_engine_stop(d.engine);
+    d.engine = nullptr;
+}
+
+void start_engine(digital_drive &d, audio_source src)
+{
+    d.toc = src.toc;
+    std::string name = audio_device_name;
+    const audio_sink_ops *sink = audio_sink_for(&name);
+    d.engine = audio_engine_start(src, sink, name);
+    audio_engine_volume(d.engine, d.left, d.right);
+}
+
+// Reads the sheet and its files: a disc put in.
+void load_image(digital_drive &d, tray &t)
+{
+    stop_engine(d);
+    d.readable = false;
+    d.loaded = true;
+    d.loaded_id = t.id;
+    audio_source src;
+    std::string why;
+    if (!image_source_open(d.path, &src, &why)) {
+        // Once per version of the sheet: the poll opens again every second.
+        if (!t.reported || !(t.reported_id == t.id))
+            fprintf(stderr, "murbel: %s: %s\n", d.path.c_str(), why.c_str());
+        fflush(stderr);
+        t.reported = true;
+        t.reported_id = t.id;
+        return;
+    }
+    d.readable = true;
+    start_engine(d, src);
+}
+
+void sync_image(digital_drive &d)
+{
+    tray &t = trays[d.path];
+    file_id id = stat_id(d.path);
+    if (!t.seen || !(id == t.id)) {
+        t.seen = true;
+        t.id = id;
+        t.open = false;
+    }
+    if (!t.id.exists || t.open)
+        stop_engine(d);
+    else if (!d.loaded || !(d.loaded_id == t.id))
+        load_image(d, t);
+}
+
+// The requests that need a disc fail as a drive's do without one.
+bool no_disc(digital_drive &d)
+{
+    if (d.image) {
+        sync_image(d);
+        tray &t = trays[d.path];
+        if (t.open || !t.id.exists) {
+            errno = ENOMEDIUM;
+            return true;
+        }
+        if (!d.readable) {
+            errno = EINVAL;
+            return true;
+        }
+    }
+    if (!d.engine) {
+        errno = ENOMEDIUM;
+        return true;
+    }
+    return false;
+}
+
+long frames_of(const drive_msf &m)
+{
+    return (m.minute * 60L + m.second) * 75 + m.frame;
+}
+
+drive_msf msf_of(long frame)
+{
+    return {static_cast<uint8_t>(frame / (60 * 75)), static_cast<uint8_t>(frame / 75 % 60),
+            static_cast<uint8_t>(frame % 75)};
+}
+
+// The track a sector belongs to, its pregap counted in, as the
+// sub-channel tells it.
+int track_at(const audio_toc &toc, long lba)
+{
+    int t = toc.first;
+    for (size_t i = 1; i < toc.gaps.size(); i++)
+        if (toc.gaps[i] <= lba)
+            t = toc.first + static_cast<int>(i);
+    return t;
+}
+
+// ---- a real drive: the platform answers for the table of contents ----
+
+// Reads the table through the platform and (re)starts the engine on it
+// when it is new.
+int read_drive_toc(digital_drive &d, drive_toc_header *hdr)
+{
+    if (platform_drive_ops.toc_header(d.platform, hdr) < 0)
+        return -1;
+    audio_toc toc;
+    toc.first = hdr->first;
+    for (int t = hdr->first; t <= hdr->last + 1; t++) {
+        drive_toc_entry e{};
+        uint8_t track = t > hdr->last ? DRIVE_LEADOUT : static_cast<uint8_t>(t);
+        if (platform_drive_ops.toc_entry(d.platform, track, &e) < 0)
+            return -1;
+        long lba = (e.addr[1] * 60L + e.addr[2]) * 75 + e.addr[3] - LBA_OFFSET;
+        if (track == DRIVE_LEADOUT) {
+            toc.leadout = lba;
+        } else {
+            toc.starts.push_back(lba);
+            toc.gaps.push_back(lba);
+            toc.data.push_back(e.addr_ctl & 0x04);
+        }
+    }
+    if (d.engine && toc.starts == d.toc.starts && toc.leadout == d.toc.leadout)
+        return 0;
+    stop_engine(d);
+    audio_source src;
+    std::string why;
+    std::string dev = d.path;
+    if (!cdda_source_open(dev, toc, settings.paranoia, settings.speed, &src, &why)) {
+        fprintf(stderr, "murbel: %s: %s\n", d.path.c_str(), why.c_str());
+        errno = EIO;
+        return -1;
+    }
+    start_engine(d, src);
+    return 0;
+}
+
+// ---- the operations ----
+
+void *open_drive(const char *path, bool image)
+{
+    auto *d = new digital_drive;
+    d->path = path;
+    d->image = image;
+    if (image) {
+        sync_image(*d);
+        tray &t = trays[d->path];
+        if (t.id.exists && !t.open && !d->readable) {
+            delete d;
+            errno = EINVAL;
+            return nullptr;
+        }
+        return d;
+    }
+    d->platform = platform_drive_ops.open(path);
+    if (!d->platform) {
+        int err = errno;
+        delete d;
+        errno = err;
+        return nullptr;
+    }
+    return d;
+}
+
+void *image_open(const char *path)
+{
+    return open_drive(path, true);
+}
+
+void *cdda_open(const char *path)
+{
+    return open_drive(path, false);
+}
+
+void digital_close(void *drive)
+{
+    digital_drive *d = drive_of(drive);
+    stop_engine(*d);
+    if (d->platform)
+        platform_drive_ops.close(d->platform);
+    delete d;
+}
+
+int digital_toc_header(void *drive, drive_toc_header *hdr)
+{
+    digital_drive &d = *drive_of(drive);
+    if (!d.image)
+        return read_drive_toc(d, hdr);
+    if (no_disc(d))
+        return -1;
+    hdr->first = static_cast<uint8_t>(d.toc.first);
+    hdr->last = static_cast<uint8_t>(d.toc.last());
+    return 0;
+}
+
+int digital_toc_entry(void *drive, uint8_t track, drive_toc_entry *entry)
+{
+    digital_drive &d = *drive_of(drive);
+    if (!d.image)
+        return platform_drive_ops.toc_entry(d.platform, track, entry);
+    if (no_disc(d))
+        return -1;
+    long lba;
+    bool data = false;
+    if (track == DRIVE_LEADOUT) {
+        lba = d.toc.leadout;
+    } else if (track >= d.toc.first && track <= d.toc.last()) {
+        lba = d.toc.starts[track - d.toc.first];
+        data = d.toc.data[track - d.toc.first];
+    } else {
+        errno = EINVAL;
+        return -1;
+    }
+    drive_msf m = msf_of(lba + LBA_OFFSET);
+    *entry = {};
+    entry->addr_ctl = data ? 0x14 : 0x10;  // Q mode 1; data or two-channel audio
+    entry->track = track;
+    entry->addr[1] = m.minute;
+    entry->addr[2] = m.second;
+    entry->addr[3] = m.frame;
+    return 0;
+}
+
+int digital_position(void *drive, drive_position *pos)
+{
+    digital_drive &d = *drive_of(drive);
+    if (no_disc(d))
+        return -1;
+    audio_position p = audio_engine_position(d.engine);
+    long lba = p.frame / SECTOR_FRAMES;
+    pos->absolute = msf_of(lba + LBA_OFFSET);
+    pos->track = 0;
+    switch (p.state) {
+    case AUDIO_PLAYING:
+        pos->audio_status = CD_AS_PLAY_IN_PROGRESS;
+        pos->track = static_cast<uint8_t>(track_at(d.toc, lba));
+        break;
+    case AUDIO_PAUSED:
+        pos->audio_status = CD_AS_PLAY_PAUSED;
+        pos->track = static_cast<uint8_t>(track_at(d.toc, lba));
+        break;
+    case AUDIO_COMPLETED:
+        pos->audio_status = CD_AS_PLAY_COMPLETED;
+        break;
+    case AUDIO_ERROR:
+        pos->audio_status = CD_AS_PLAY_ERROR;
+        break;
+    case AUDIO_IDLE:
+        pos->audio_status = CD_AS_NO_STATUS;
+        break;
+    }
+    return 0;
+}
+
+// Where the data track that holds lba, or the first one after it, begins;
+// the lead-out when there is none.
+long data_boundary(const audio_toc &toc, long lba, bool *inside)
+{
+    *inside = false;
+    for (size_t i = 0; i < toc.starts.size(); i++) {
+        if (!toc.data[i])
+            continue;
+        long next = i + 1 < toc.gaps.size() ? toc.gaps[i + 1] : toc.leadout;
+        if (lba >= toc.gaps[i] && lba < next) {
+            *inside = true;
+            return toc.gaps[i];
+        }
+        if (toc.gaps[i] > lba)
+            return toc.gaps[i];
+    }
+    return toc.leadout;
+}
+
+int digital_play_msf(void *drive, const drive_msf *start, const drive_msf *end)
+{
+    digital_drive &d = *drive_of(drive);
+    if (no_disc(d))
+        return -1;
+    if (start->second > 59 || start->frame > 74 || end->second > 59 || end->frame > 74) {
+        errno = EINVAL;
+        return -1;
+    }
+    long from = std::max(0L, frames_of(*start) - LBA_OFFSET);
+    long to = std::max(0L, frames_of(*end) - LBA_OFFSET);
+    if (from > to || to > d.toc.leadout) {
+        errno = EINVAL;
+        return -1;
+    }
+    // Data is never sent to the sound card: a drive refuses to play it.
+    bool inside;
+    long boundary = data_boundary(d.toc, from, &inside);
+    if (inside) {
+        errno = EIO;
+        return -1;
+    }
+    return audio_engine_play(d.engine, from, std::min(to, boundary));
+}
+
+int digital_pause(void *drive)
+{
+    digital_drive &d = *drive_of(drive);
+    return no_disc(d) ? -1 : audio_engine_pause(d.engine);
+}
+
+int digital_resume(void *drive)
+{
+    digital_drive &d = *drive_of(drive);
+    return no_disc(d) ? -1 : audio_engine_resume(d.engine);
+}
+
+int digital_stop(void *drive)
+{
+    digital_drive &d = *drive_of(drive);
+    if (no_disc(d))
+        return -1;
+    audio_engine_halt(d.engine);
+    return 0;
+}
+
+int digital_allow(void *drive)
+{
+    digital_drive &d = *drive_of(drive);
+    return d.image ? 0 : platform_drive_ops.allow_removal(d.platform);
+}
+
+// Never libcdio's eject: on an image it would free its handle twice.
+int digital_eject(void *drive)
+{
+    digital_drive &d = *drive_of(drive);
+    if (d.image) {
+        sync_image(d);
+        trays[d.path].open = true;
+    } else if (platform_drive_ops.eject(d.platform) < 0) {
+        return -1;
+    }
+    stop_engine(d);
+    return 0;
+}
+
+int digital_set_volume(void *drive, uint8_t left, uint8_t right)
+{
+    digital_drive &d = *drive_of(drive);
+    if (d.image)
+        sync_image(d);
+    d.left = left;  // also for an engine started later, on a disc put in
+    d.right = right;
+    if (d.engine)
+        audio_engine_volume(d.engine, left, right);
+    return 0;
+}
+
+}  // namespace
+
+const drive_ops image_drive_ops = {
+    "image",          nullptr,           image_open,       digital_close,
+    digital_toc_header, digital_toc_entry, digital_position, digital_play_msf,
+    digital_pause,    digital_resume,    digital_stop,     digital_allow,
+    digital_eject,    digital_set_volume,
+};
+
+const drive_ops cdda_drive_ops = {
+    "cdda",           "cdda:",           cdda_open,        digital_close,
+    digital_toc_header, digital_toc_entry, digital_position, digital_play_msf,
+    digital_pause,    digital_resume,    digital_stop,     digital_allow,
+    digital_eject,    digital_set_volume,
+};
+
+void drive_set_digital(const drive_digital_settings &s)
+{
+    settings = s;
+    audio_device_name = s.audio_device ? s.audio_device : "default";
+}
+
+bool drive_digital_default()
+{
+    return settings.digital;
+}
+
+void digital_reset_trays()
+{
+    trays.clear();
+}

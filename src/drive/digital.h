@@ -1,0 +1,15 @@
+// Drives that play through the sound card (src/drive/digital.cpp).
+#pragma once
+
+#include "drive/drive.h"
+
+// A disc image: a path ending in ".cue".
+extern const drive_ops image_drive_ops;
+// A real drive read digitally: "cdda:PATH", or any drive path when the
+// settings say digital.
+extern const drive_ops cdda_drive_ops;
+
+bool drive_digital_default();
+
+// Tests: forget every image's tray.
+void digital_reset_trays();

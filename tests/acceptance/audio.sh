@@ -65,6 +65,11 @@ frames_addr()
     local f=$1 s=$(($1 / SECTOR_FRAMES))
     printf '%02d:%02d:%02d+%03d\n' $((s / 4500)) $((s / 75 % 60)) $((s % 75)) $((f % SECTOR_FRAMES))
 }
+# Where a play request that ends at ADDR stops being heard: drives play up
+# to the end address, not including it (a range from an address to itself
+# is empty), so a track's range (its start up to one frame before the next
+# track) leaves out that one frame.
+range_end() { frames_addr $(($(addr_frames "$1") - SECTOR_FRAMES)); }
 # ADDR plus SECONDS (a whole number, may be negative).
 addr_plus() { frames_addr $(($(addr_frames "$1") + $2 * 75 * SECTOR_FRAMES)); }
 
@@ -116,8 +121,14 @@ start_capture()
     poll a_second
     kill -0 "$PAREC_PID" 2>/dev/null || fail "parec ended: $(cat "$SCRATCH/parec.log")"
     [ "$(capture_frames)" -ge $RATE ] || fail "the sink's monitor gave no second of sound"
-    [ -z "$(heard)" ] || fail "the sink was not silent before anything played: $(heard)"
+    "$AUDIOCMP" /dev/null "$CAPTURE" | grep -q -v '^silence' &&
+        fail "the sink was not silent before anything played"
+    return 0
 }
+
+# The player on the image, at full volume (volume 255 leaves the samples
+# as they are on the disc).
+start_listened_player() { start_player -volBase 255 "$@"; }
 
 # ---- listening ---------------------------------------------------------------
 
@@ -163,6 +174,14 @@ expect_heard()
     poll heard_as_expected "$@" || fail "heard differs; expected:
 $expected
 heard:
+$(heard)"
+}
+
+# Waits until SECONDS of silence end the recording.
+expect_silence()
+{
+    silent_for() { [ "$(trailing_silence)" -ge $(($1 * RATE)) ]; }
+    poll silent_for "$1" || fail "the sound did not stop; heard:
 $(heard)"
 }
 

@@ -34,16 +34,15 @@ bool load(const char *path, std::vector<uint32_t> &frames)
         std::perror(path);
         return false;
     }
-    std::vector<char> bytes;
-    char buf[1 << 16];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
+    // A recording still being written may end inside a frame; what comes
+    // after the size seen here is left for the next look.
+    long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+    if (size > 0) {
+        frames.resize(static_cast<size_t>(size) / 4);
+        std::rewind(f);
+        frames.resize(std::fread(frames.data(), 4, frames.size(), f));
+    }
     std::fclose(f);
-    // A recording still being written may end inside a frame.
-    frames.resize(bytes.size() / 4);
-    if (!frames.empty())
-        std::memcpy(frames.data(), bytes.data(), frames.size() * 4);
     return true;
 }
 

@@ -130,23 +130,32 @@ start_capture()
 # as they are on the disc).
 start_listened_player() { start_player -volBase 255 "$@"; }
 
-# ---- listening ---------------------------------------------------------------
+# ---- listening -------------------------------------------------------------
+# Each look reads the whole recording: the waits look four times a second.
+
+# Looks at the recording once: LISTENED holds audiocmp's answer.
+LISTENED=""
+listen() { LISTENED=$("$AUDIOCMP" "$IMAGE.pcm" "$CAPTURE"); }
 
 # What was recorded since the mark, one stretch a line: "FROM TO" for a
 # stretch of the disc (TO not included), "unmatched N" for N frames of
-# sound that are not on the disc.  Silence is left out.
+# sound that are not on the disc.  Silence is left out.  With "-c", each
+# line begins with the frame of the recording where the stretch begins.
+# Uses the last look (listen) when LISTENED_ONLY is set.
 heard()
 {
-    "$AUDIOCMP" "$IMAGE.pcm" "$CAPTURE" | awk -v mark="$HEARD_MARK" '
+    [ -n "${LISTENED_ONLY:-}" ] || listen
+    awk -v mark="$HEARD_MARK" -v at="${1:-}" '
         $2 + $3 <= mark { next }
-        $1 == "audio" { print $4, $5 }
-        $1 == "unmatched" { print "unmatched", $3 }'
+        $1 == "audio" { print (at == "-c" ? $2 " " : "") $4, $5 }
+        $1 == "unmatched" { print (at == "-c" ? $2 " " : "") "unmatched", $3 }' <<<"$LISTENED"
 }
 
 # Frames of silence at the end of the recording.
 trailing_silence()
 {
-    "$AUDIOCMP" "$IMAGE.pcm" "$CAPTURE" | tail -n 1 | awk '$1 == "silence" { print $3; exit } { print 0 }'
+    [ -n "${LISTENED_ONLY:-}" ] || listen
+    tail -n 1 <<<"$LISTENED" | awk '$1 == "silence" { print $3; exit } { print 0 }'
 }
 
 # Forgets what was heard so far (call it while the sink is silent).
@@ -161,7 +170,8 @@ expect_heard()
     expected=$(printf '%s\n' "$@")
     heard_as_expected()
     {
-        got=$(heard)
+        listen
+        got=$(LISTENED_ONLY=1 heard)
         [ "$(wc -l <<<"$got")" -eq $# ] || return 1
         local i=0 line
         while IFS= read -r line; do
@@ -169,9 +179,9 @@ expect_heard()
             # shellcheck disable=SC2053
             [[ $line == ${!i} ]] || return 1
         done <<<"$got"
-        [ "$(trailing_silence)" -ge $((RATE / 2)) ]
+        [ "$(LISTENED_ONLY=1 trailing_silence)" -ge $((RATE / 2)) ]
     }
-    poll heard_as_expected "$@" || fail "heard differs; expected:
+    POLL_SLEEP=0.25 poll heard_as_expected "$@" || fail "heard differs; expected:
 $expected
 heard:
 $(heard)"
@@ -181,7 +191,7 @@ $(heard)"
 expect_silence()
 {
     silent_for() { [ "$(trailing_silence)" -ge $(($1 * RATE)) ]; }
-    poll silent_for "$1" || fail "the sound did not stop; heard:
+    POLL_SLEEP=0.25 poll silent_for "$1" || fail "the sound did not stop; heard:
 $(heard)"
 }
 
@@ -190,7 +200,7 @@ $(heard)"
 wait_heard_until()
 {
     reached() { [[ ! "$(heard | tail -n 1 | cut -d' ' -f2)" < "$1" ]]; }
-    poll reached "$1" || fail "the sound never reached $1; heard:
+    POLL_SLEEP=0.25 poll reached "$1" || fail "the sound never reached $1; heard:
 $(heard)"
 }
 

@@ -82,7 +82,7 @@ poll()
     local deadline=$(($(now_ms) + ACC_TIMEOUT * 1000))
     while ! "$@"; do
         [ "$(now_ms)" -ge $deadline ] && return 1
-        sleep 0.05
+        sleep "${POLL_SLEEP:-0.05}"
     done
     return 0
 }

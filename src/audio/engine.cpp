@@ -392,6 +392,7 @@ void sink_main(engine_state &s)
 
 void wake_sink(engine_state &s)
 {
+    s.sink_idle = s.sink_on_device = false;
     if (s.sink && s.ops->wake)
         s.ops->wake(s.sink);
 }
@@ -542,8 +543,10 @@ bool audio_engine_settle(audio_engine *e, int ms)
         {
             std::lock_guard<std::mutex> lock(s.m);
             bool reader = s.reader_idle && s.reader_seen == s.wake_seq;
-            bool sink = s.sink_idle && s.sink_seen == s.wake_seq &&
-                        (!s.sink_on_device || s.sink_epoch == audio_clock_epoch());
+            // Waiting for the device, the sink has work only when the clock
+            // moves; requests wake it and clear the mark.
+            bool sink = s.sink_idle && (s.sink_on_device ? s.sink_epoch == audio_clock_epoch()
+                                                         : s.sink_seen == s.wake_seq);
             if (reader && sink)
                 return true;
         }

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "audio/audio.h"
 
@@ -84,6 +85,8 @@ struct digital_drive {
     uint8_t left = 255, right = 255;
 };
 
+std::vector<digital_drive *> open_drives;  // for tests
+
 digital_drive *drive_of(void *d)
 {
     return static_cast<digital_drive *>(d);
@@ -135,10 +138,18 @@ void sync_image(digital_drive &d)
         t.id = id;
         t.open = false;
     }
-    if (!t.id.exists || t.open)
+    if (!t.id.exists || t.open) {
         stop_engine(d);
-    else if (!d.loaded || !(d.loaded_id == t.id))
+    } else if (d.loaded && d.loaded_id == t.id) {
+        return;
+    } else if (t.reported && t.reported_id == t.id) {
+        // Known bad: not parsed again (libcue leaks on a failed parse).
+        d.loaded = true;
+        d.loaded_id = t.id;
+        d.readable = false;
+    } else {
         load_image(d, t);
+    }
 }
 
 // The requests that need a disc fail as a drive's do without one.
@@ -226,16 +237,19 @@ int read_drive_toc(digital_drive &d, drive_toc_header *hdr)
 
 // ---- the operations ----
 
+void digital_close(void *drive);
+
 void *open_drive(const char *path, bool image)
 {
     auto *d = new digital_drive;
     d->path = path;
     d->image = image;
+    open_drives.push_back(d);
     if (image) {
         sync_image(*d);
         tray &t = trays[d->path];
         if (t.id.exists && !t.open && !d->readable) {
-            delete d;
+            digital_close(d);
             errno = EINVAL;
             return nullptr;
         }
@@ -244,7 +258,7 @@ void *open_drive(const char *path, bool image)
     d->platform = platform_drive_ops.open(path);
     if (!d->platform) {
         int err = errno;
-        delete d;
+        digital_close(d);
         errno = err;
         return nullptr;
     }
@@ -267,6 +281,7 @@ void digital_close(void *drive)
     stop_engine(*d);
     if (d->platform)
         platform_drive_ops.close(d->platform);
+    open_drives.erase(std::find(open_drives.begin(), open_drives.end(), d));
     delete d;
 }
 
@@ -463,6 +478,14 @@ void drive_set_digital(const drive_digital_settings &s)
 bool drive_digital_default()
 {
     return settings.digital;
+}
+
+bool digital_settle(int ms)
+{
+    for (digital_drive *d : open_drives)
+        if (d->engine && !audio_engine_settle(d->engine, ms))
+            return false;
+    return true;
 }
 
 void digital_reset_trays()

@@ -13,3 +13,6 @@ bool drive_digital_default();
 
 // Tests: forget every image's tray.
 void digital_reset_trays();
+// Tests: wait until every open drive's engine has nothing to do until its
+// clock moves or a request comes; false after ms without that.
+bool digital_settle(int ms);

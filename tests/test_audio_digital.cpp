@@ -1,0 +1,477 @@
+// Disc images played through the drive layer's front door into the WAV
+// sink, whose clock the tests move: what the file holds is what was heard.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "audio/audio.h"
+#include "drive/digital.h"
+#include "drive/drive.h"
+
+namespace {
+
+// Three tracks; track 2 has a pregap of 20 sectors in its data (INDEX 00).
+constexpr long T1 = 100, GAP2 = 20, T2 = 80, T3 = 60;  // sectors
+constexpr long TOTAL = T1 + GAP2 + T2 + T3;
+
+// Seeded noise that never repeats over the disc: each stretch of a
+// recording is found at exactly one place.
+std::vector<int16_t> make_disc(long sectors)
+{
+    std::vector<int16_t> s(static_cast<size_t>(sectors) * SECTOR_FRAMES * 2);
+    uint64_t x = 0x9E3779B97F4A7C15ULL;
+    for (int16_t &v : s) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        v = static_cast<int16_t>(x >> 40);
+    }
+    return s;
+}
+
+enum layout { ONE_BINARY, ONE_MOTOROLA, WAVE_PER_TRACK };
+
+std::string bytes_of(const int16_t *s, long samples, bool big)
+{
+    std::string out(static_cast<size_t>(samples) * 2, '\0');
+    for (long i = 0; i < samples; i++) {
+        uint16_t v = static_cast<uint16_t>(s[i]);
+        out[2 * i + (big ? 1 : 0)] = static_cast<char>(v & 0xff);
+        out[2 * i + (big ? 0 : 1)] = static_cast<char>(v >> 8);
+    }
+    return out;
+}
+
+std::string wav_of(const int16_t *s, long frames)
+{
+    std::string data = bytes_of(s, frames * 2, false);
+    auto le32 = [](uint32_t v) {
+        std::string b(4, '\0');
+        for (int i = 0; i < 4; i++)
+            b[i] = static_cast<char>(v >> (8 * i));
+        return b;
+    };
+    std::string h = "RIFF" + le32(36 + static_cast<uint32_t>(data.size())) + "WAVEfmt " + le32(16);
+    h += std::string("\x01\x00\x02\x00", 4) + le32(44100) + le32(44100 * 4);
+    h += std::string("\x04\x00\x10\x00", 4) + "data" + le32(static_cast<uint32_t>(data.size()));
+    return h + data;
+}
+
+// The samples of a WAV file this sink wrote.
+std::vector<int16_t> read_wav(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> s;
+    for (size_t i = 44; i + 1 < all.size(); i += 2)
+        s.push_back(static_cast<int16_t>(static_cast<uint8_t>(all[i]) |
+                                         static_cast<uint8_t>(all[i + 1]) << 8));
+    return s;
+}
+
+drive_msf msf(long lba)
+{
+    long f = lba + LBA_OFFSET;
+    return {static_cast<uint8_t>(f / 4500), static_cast<uint8_t>(f / 75 % 60),
+            static_cast<uint8_t>(f % 75)};
+}
+
+long lba_of(const drive_msf &m)
+{
+    return (m.minute * 60L + m.second) * 75 + m.frame - LBA_OFFSET;
+}
+
+class Digital : public ::testing::TestWithParam<layout> {
+protected:
+    std::string dir, cue, out;
+    std::vector<int16_t> disc = make_disc(TOTAL);
+    int h = -1;
+    std::string err_path;
+    int saved_err = -1;
+
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/murbel-audio-XXXXXX";
+        ASSERT_TRUE(mkdtemp(tmpl));
+        dir = tmpl;
+        out = dir + "/out.wav";
+        drive_digital_settings s;
+        s.audio_device = nullptr;
+        audio_device = "wav:" + out;
+        s.audio_device = audio_device.c_str();
+        drive_set_digital(s);
+        digital_reset_trays();
+        audio_clock_use_manual(true);
+        // Reports go to a file the test reads.
+        err_path = dir + "/stderr";
+        fflush(stderr);
+        saved_err = dup(2);
+        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        close(fd);
+    }
+
+    void TearDown() override
+    {
+        if (h >= 0)
+            drive_close(h);
+        audio_clock_use_manual(false);
+        fflush(stderr);
+        dup2(saved_err, 2);
+        close(saved_err);
+        std::filesystem::remove_all(dir);
+    }
+
+    std::string audio_device;
+
+    void write(const std::string &name, const std::string &text)
+    {
+        std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    }
+
+    std::string reports()
+    {
+        fflush(stderr);
+        std::ifstream in(err_path);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+
+    const int16_t *at(long lba) { return disc.data() + lba * SECTOR_FRAMES * 2; }
+
+    // The disc in the layout asked for; track 3 may be a data track.
+    void make_image(layout l, bool data3 = false)
+    {
+        const char *mode3 = data3 ? "MODE1/2352" : "AUDIO";
+        std::ostringstream c;
+        if (l == WAVE_PER_TRACK) {
+            write("1.wav", wav_of(at(0), T1 * SECTOR_FRAMES));
+            write("2.wav", wav_of(at(T1), (GAP2 + T2) * SECTOR_FRAMES));
+            c << "FILE \"1.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+              << "FILE \"2.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:00:20\n";
+            write("3.bin", bytes_of(at(T1 + GAP2 + T2), T3 * SECTOR_FRAMES * 2, false));
+            c << "FILE \"3.bin\" BINARY\n  TRACK 03 " << mode3 << "\n    INDEX 01 00:00:00\n";
+        } else {
+            bool big = l == ONE_MOTOROLA;
+            write("disc.bin", bytes_of(disc.data(), static_cast<long>(disc.size()), big));
+            c << "REM made by the test\nTITLE \"Noise\"\nFILE \"disc.bin\" "
+              << (big ? "MOTOROLA" : "BINARY") << "\n"
+              << "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+              << "  TRACK 02 AUDIO\n    INDEX 00 00:01:25\n    INDEX 01 00:01:45\n"
+              << "  TRACK 03 " << mode3 << "\n    INDEX 01 00:02:50\n";
+        }
+        write("disc.cue", c.str());
+        cue = dir + "/disc.cue";
+    }
+
+    void open_image(layout l, bool data3 = false)
+    {
+        make_image(l, data3);
+        h = drive_open(cue.c_str());
+        ASSERT_GE(h, 0) << strerror(errno) << reports();
+    }
+
+    // The clock moves in steps no longer than the sink's buffer, and each
+    // step is played out before the next.
+    void run_ms(long ms)
+    {
+        for (long done = 0; done < ms; done += 100) {
+            ASSERT_TRUE(settle());
+            audio_clock_advance_ms(std::min(100L, ms - done));
+        }
+        ASSERT_TRUE(settle());
+    }
+
+    bool settle();
+
+    drive_position where()
+    {
+        drive_position pos{};
+        EXPECT_EQ(drive_read_position(h, &pos), 0);
+        return pos;
+    }
+
+    int play(long from, long to)
+    {
+        drive_msf s = msf(from), e = msf(to);
+        return drive_play_msf(h, &s, &e);
+    }
+
+    // Closes the drive, which closes the WAV file, and returns what was heard.
+    std::vector<int16_t> heard()
+    {
+        drive_close(h);
+        h = -1;
+        return read_wav(out);
+    }
+
+    std::vector<int16_t> expected(long from, long to)
+    {
+        return std::vector<int16_t>(at(from), at(to));
+    }
+};
+
+// The engine of the open drive is not reachable from here; settling is
+// asked of every engine through the test hook of the image backend.
+bool Digital::settle()
+{
+    return digital_settle(5000);
+}
+
+TEST_P(Digital, TableOfContentsFromTheImage)
+{
+    open_image(GetParam());
+    drive_toc_header hdr{};
+    ASSERT_EQ(drive_read_toc_header(h, &hdr), 0);
+    EXPECT_EQ(hdr.first, 1);
+    EXPECT_EQ(hdr.last, 3);
+    struct {
+        uint8_t track;
+        long lba;
+    } want[] = {{1, 0}, {2, T1 + GAP2}, {3, T1 + GAP2 + T2}, {DRIVE_LEADOUT, TOTAL}};
+    for (auto &w : want) {
+        drive_toc_entry e{};
+        ASSERT_EQ(drive_read_toc_entry(h, w.track, &e), 0);
+        drive_msf m{e.addr[1], e.addr[2], e.addr[3]};
+        EXPECT_EQ(lba_of(m), w.lba) << "track " << int(w.track);
+    }
+}
+
+TEST_P(Digital, PlaysExactlyTheRangeAcrossTrackBoundaries)
+{
+    open_image(GetParam());
+    // From the middle of track 1 through the pregap into track 3.
+    long from = 37, to = T1 + GAP2 + T2 + 5;
+    ASSERT_EQ(play(from, to), 0);
+    drive_position pos = where();
+    EXPECT_EQ(pos.audio_status, CD_AS_PLAY_IN_PROGRESS);
+    EXPECT_EQ(pos.track, 1);
+    run_ms(1000);  // 75 sectors
+    pos = where();
+    EXPECT_EQ(pos.track, 2) << "the pregap counts as track 2";
+    EXPECT_EQ(lba_of(pos.absolute), from + 75);
+    run_ms((to - from) * 1000 / 75 + 1000);
+    EXPECT_EQ(where().audio_status, CD_AS_PLAY_COMPLETED);
+    EXPECT_EQ(where().audio_status, CD_AS_NO_STATUS) << "completed is told once";
+    EXPECT_TRUE(heard() == expected(from, to));
+}
+
+TEST_P(Digital, PauseAndResumeLoseAndRepeatNothing)
+{
+    open_image(GetParam());
+    long from = T1 + GAP2, to = T1 + GAP2 + 70;
+    ASSERT_EQ(play(from, to), 0);
+    run_ms(300);
+    ASSERT_EQ(drive_pause(h), 0);
+    ASSERT_TRUE(settle());
+    drive_position paused = where();
+    EXPECT_EQ(paused.audio_status, CD_AS_PLAY_PAUSED);
+    run_ms(2000);
+    drive_position still = where();
+    EXPECT_EQ(lba_of(still.absolute), lba_of(paused.absolute)) << "a pause holds the position";
+    ASSERT_EQ(drive_resume(h), 0);
+    ASSERT_EQ(drive_resume(h), 0) << "resume while playing is fine, as drives answer";
+    run_ms(2000);
+    EXPECT_EQ(where().audio_status, CD_AS_PLAY_COMPLETED);
+    EXPECT_EQ(drive_resume(h), -1) << "nothing to resume";
+    EXPECT_EQ(errno, EIO);
+    EXPECT_TRUE(heard() == expected(from, to));
+}
+
+TEST_P(Digital, PositionIsWhatWasHeard)
+{
+    open_image(GetParam());
+    ASSERT_EQ(play(0, T1), 0);
+    for (int step = 0; step < 6; step++) {
+        run_ms(150);
+        long played = static_cast<long>(read_wav(out).size() / 2);
+        EXPECT_EQ(lba_of(where().absolute), played / SECTOR_FRAMES) << "step " << step;
+    }
+}
+
+TEST_P(Digital, StopThenANewPlayStartsAtItsOwnFrame)
+{
+    open_image(GetParam());
+    ASSERT_EQ(play(10, 60), 0);
+    run_ms(200);
+    ASSERT_EQ(drive_stop(h), 0);
+    ASSERT_TRUE(settle());
+    long before = static_cast<long>(read_wav(out).size());
+    EXPECT_EQ(where().audio_status, CD_AS_NO_STATUS);
+    ASSERT_EQ(play(T1 + GAP2 + T2, TOTAL), 0);
+    run_ms(1200);
+    std::vector<int16_t> all = heard();
+    ASSERT_GE(all.size(), static_cast<size_t>(before));
+    EXPECT_TRUE(std::equal(all.begin(), all.begin() + before, at(10)));
+    EXPECT_TRUE(std::vector<int16_t>(all.begin() + before, all.end()) ==
+                expected(T1 + GAP2 + T2, TOTAL));
+}
+
+std::string layout_name(const ::testing::TestParamInfo<layout> &info)
+{
+    static const char *const names[] = {"Binary", "Motorola", "WavePerTrack"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Digital, ::testing::Values(ONE_BINARY, ONE_MOTOROLA, WAVE_PER_TRACK),
+                         layout_name);
+
+using DigitalOnce = Digital;
+
+TEST_F(DigitalOnce, VolumeFullIsBitExactZeroIsSilenceBetweenIsQuieter)
+{
+    open_image(ONE_BINARY);
+    struct {
+        int volume;
+        long from;
+    } cases[] = {{255, 0}, {0, 10}, {128, 20}, {1, 30}};
+    std::vector<long> marks;
+    for (auto &c : cases) {
+        ASSERT_EQ(drive_set_volume(h, static_cast<uint8_t>(c.volume), static_cast<uint8_t>(c.volume)), 0);
+        ASSERT_EQ(play(c.from, c.from + 5), 0);
+        run_ms(700);
+        marks.push_back(static_cast<long>(read_wav(out).size()));
+    }
+    std::vector<int16_t> all = heard();
+    long start = 0;
+    for (size_t i = 0; i < marks.size(); i++) {
+        std::vector<int16_t> part(all.begin() + start, all.begin() + marks[i]);
+        std::vector<int16_t> src = expected(cases[i].from, cases[i].from + 5);
+        ASSERT_EQ(part.size(), src.size());
+        double in = 0, got = 0;
+        for (size_t k = 0; k < part.size(); k++) {
+            in += std::abs(double(src[k]));
+            got += std::abs(double(part[k]));
+        }
+        if (cases[i].volume == 255)
+            EXPECT_TRUE(part == src);
+        else if (cases[i].volume == 0)
+            EXPECT_EQ(got, 0);
+        else if (cases[i].volume == 128)  // about -25 dB
+            EXPECT_NEAR(got / in, 0.056, 0.01);
+        else
+            EXPECT_LT(got / in, 0.005);
+        start = marks[i];
+    }
+}
+
+TEST_F(DigitalOnce, DataTracksNeverReachTheSoundCard)
+{
+    open_image(ONE_BINARY, true);
+    drive_toc_entry e{};
+    ASSERT_EQ(drive_read_toc_entry(h, 3, &e), 0);
+    EXPECT_EQ(e.addr_ctl & 0x04, 0x04);
+    EXPECT_EQ(play(T1 + GAP2 + T2 + 3, TOTAL), -1) << "a range starting in data";
+    EXPECT_EQ(errno, EIO);
+    ASSERT_EQ(play(T1 + GAP2 + T2 - 10, TOTAL), 0);
+    run_ms(1000);
+    EXPECT_EQ(where().audio_status, CD_AS_PLAY_COMPLETED) << "ends where the data begins";
+    EXPECT_TRUE(heard() == expected(T1 + GAP2 + T2 - 10, T1 + GAP2 + T2));
+}
+
+TEST_F(DigitalOnce, EjectedImageComesBackWhenTheSheetIsTouched)
+{
+    open_image(ONE_BINARY);
+    ASSERT_EQ(play(0, 50), 0);
+    ASSERT_EQ(drive_allow_removal(h), 0);
+    ASSERT_EQ(drive_eject(h), 0);
+    drive_close(h);
+    h = drive_open(cue.c_str());
+    ASSERT_GE(h, 0);
+    drive_toc_header hdr{};
+    EXPECT_EQ(drive_read_toc_header(h, &hdr), -1);
+    EXPECT_EQ(errno, ENOMEDIUM);
+    drive_position pos{};
+    EXPECT_EQ(drive_read_position(h, &pos), -1);
+    struct stat st;
+    ASSERT_EQ(stat(cue.c_str(), &st), 0);
+    timespec times[2] = {st.st_atim, st.st_mtim};
+    times[1].tv_sec += 10;
+    ASSERT_EQ(utimensat(AT_FDCWD, cue.c_str(), times, 0), 0);
+    EXPECT_EQ(drive_read_toc_header(h, &hdr), 0);
+    EXPECT_EQ(hdr.last, 3);
+}
+
+TEST_F(DigitalOnce, BadInputGivesOneClearLine)
+{
+    struct {
+        const char *what;
+        std::string sheet;
+        const char *says;
+    } cases[] = {
+        {"malformed", "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\nGARBAGE LINE\n",
+         "not a cue sheet"},
+        {"missing file", "FILE \"gone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         "gone.bin: No such file or directory"},
+        {"backwards", "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:05\n"
+                      "  TRACK 02 AUDIO\n    INDEX 01 00:00:02\n",
+         "track 2: starts before the track before it"},
+        {"short file", "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:50\n",
+         "x.bin ends before it starts"},
+    };
+    write("x.bin", std::string(2352 * 10, '\0'));
+    for (auto &c : cases) {
+        std::string path = dir + "/" + std::string(c.what).substr(0, 3) + ".cue";
+        std::ofstream(path) << c.sheet;
+        size_t before = reports().size();
+        EXPECT_EQ(drive_open(path.c_str()), -1) << c.what;
+        EXPECT_EQ(drive_open(path.c_str()), -1) << c.what;
+        std::string said = reports().substr(before);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << c.what << ": " << said;
+        EXPECT_NE(said.find(path), std::string::npos) << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+    }
+}
+
+TEST_F(DigitalOnce, UnopenableDeviceRefusesPlayWithOneLine)
+{
+    audio_device = "wav:" + dir + "/no/such/dir/out.wav";
+    drive_digital_settings s;
+    s.audio_device = audio_device.c_str();
+    drive_set_digital(s);
+    open_image(ONE_BINARY);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(play(0, 10), -1);
+    EXPECT_EQ(errno, EIO);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(play(0, 10), -1);
+    ASSERT_TRUE(settle());
+    std::string said = reports();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("no/such/dir/out.wav\": No such file or directory"), std::string::npos)
+        << said;
+    EXPECT_EQ(where().audio_status, CD_AS_NO_STATUS);
+}
+
+// A medium that takes five seconds to answer: the requests still answer
+// at once, because only the reader waits for it.
+TEST_F(DigitalOnce, StalledSourceLeavesRequestsAnswering)
+{
+    open_image(ONE_BINARY);
+    audio_clock_use_manual(false);
+    audio_inject_stall(20, 5000);
+    using clock = std::chrono::steady_clock;
+    auto t0 = clock::now();
+    ASSERT_EQ(play(20, 80), 0);
+    for (int i = 0; i < 20; i++) {
+        EXPECT_EQ(where().audio_status, CD_AS_PLAY_IN_PROGRESS);
+        ASSERT_EQ(drive_pause(h), 0);
+        ASSERT_EQ(drive_resume(h), 0);
+        ASSERT_EQ(drive_set_volume(h, 200, 200), 0);
+    }
+    ASSERT_EQ(play(30, 80), 0);
+    ASSERT_EQ(drive_stop(h), 0);
+    drive_close(h);  // ends the stall: the reader is told to go
+    h = -1;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - t0).count();
+    EXPECT_LT(ms, 1000) << "a request waited for the stalled read";
+}
+
+}  // namespace

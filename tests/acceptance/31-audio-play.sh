@@ -10,6 +10,8 @@
 # track boundaries;
 # the end is reported once ("at end", "all done") and the player resets.
 # With cycle on, the disc is heard again from track 1 after the end.
+# The demo image is heard from its first track, and from its second after
+# Next.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/audio.sh"
 
@@ -59,6 +61,27 @@ expect_silence 1
 [ "$(heard | head -n 2)" = "$whole
 $whole" ] || fail "heard with cycle on: $(heard)"
 blip+=$(heard | tail -n +3)
+click quitButton
+wait_player_exit
+
+# The demo image that scripts/setup makes plays too: its one WAVE file
+# holds the disc from its first sector.
+"$MKIMAGE" demo "$SCRATCH/demo" >/dev/null || fail "mkimage could not write the demo"
+IMAGE=$SCRATCH/demo/demo
+# Its first 25 seconds are all that is listened for (it starts from silence).
+tail -c +45 "$IMAGE.wav" | head -c $((25 * RATE * FRAME_BYTES)) >"$IMAGE.pcm"
+DEVICE=$IMAGE.cue start_listened_player
+trace_mark
+heard_mark
+click playButton
+expect_trace "cdrom_play: starting track 1"
+wait_heard_until 00:03:00+000
+click nextButton
+expect_trace "cb_cdrom_next: playing track 2" "cdrom_play: starting track 2"
+wait_heard_until 00:23:00+000
+[[ $(heard | head -n 1) == "00:02:00+00"[0-9]" 00:0"[3-9]* ]] &&
+    [[ $(heard | sed -n 2p) == "00:22:00+00"[0-9]" 00:2"[3-6]* ]] || fail "the demo: heard $(heard)"
+
 ! grep -q '^audio: underrun' "$OUT" || fail "underruns: $(grep -c '^audio: underrun' "$OUT")"
 [ ! -s "$ERR" ] || fail "error reports: $(cat "$ERR")"
 [ -z "$blip" ] || fail "heard after the end, when the player reset: $blip"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The transport buttons heard through a sound server, on a disc of four
-# 4-second tracks (one BINARY file).
+# 8-second tracks (one BINARY file), Previous always going back a track
+# (replayThreshold 100).
 #
 #  Play, Pause, Pause   the disc from track 1; the pause stops the sound and
 #                       the resume goes on from the very next sample: no
@@ -17,12 +18,12 @@
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/audio.sh"
 
-make_image disc -seed 11 4 4 4 4
+make_image disc -seed 11 8 8 8 8
 T1=$(track_start 1) T2=$(track_start 2) T3=$(track_start 3) T4=$(track_start 4)
 start_x
 start_pulse
 start_capture
-start_listened_player -xrm '*scanPauseInterval: 2'
+start_listened_player -xrm '*scanPauseInterval: 2' -xrm '*replayThreshold: 100'
 expect_trace "cdrom_get_curtrack: no status"
 
 click playButton

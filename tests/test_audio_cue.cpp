@@ -3,6 +3,13 @@
 
 #include "audio/audio.h"
 
+// libcue keeps what it built when a sheet fails to parse; that is its
+// leak, not ours.  (Read by the leak checker of sanitizer builds only.)
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libcue.so\n";
+}
+
 namespace {
 
 TEST(CueSheet, ReadsTracksIndexesGapsAndTypes)
@@ -46,7 +53,7 @@ TEST(CueSheet, ReadsTracksIndexesGapsAndTypes)
 TEST(CueSheet, RefusesWhatCannotBePlayedWithOneLine)
 {
     struct {
-        const char *sheet;
+        std::string sheet;
         const char *says;
     } cases[] = {
         {"", "not a cue sheet"},
@@ -57,7 +64,9 @@ TEST(CueSheet, RefusesWhatCannotBePlayedWithOneLine)
          "track 1: INDEX 00 after INDEX 01"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n",
          "track 1: a data track in a sound file"},
-        {std::string("FILE \"a\" BINARY\n\0", 17).c_str(), "not a cue sheet"},
+        {"FILE \"a\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n    INDEX 01 00:00:10\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:00:05\n",
+         "track 2: starts before the track before it"},
     };
     for (auto &c : cases) {
         cue_sheet s;
@@ -66,6 +75,10 @@ TEST(CueSheet, RefusesWhatCannotBePlayedWithOneLine)
         EXPECT_EQ(why.find('\n'), std::string::npos);
         EXPECT_TRUE(s.tracks.empty());
     }
+    // A quoted name may run over lines; the report stays on one.
+    cue_sheet n;
+    EXPECT_EQ(cue_parse("FILE \"a\nb\" OGGX\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", &n).find('\n'),
+              std::string::npos);
     std::string binary("FILE \"a\" BINARY\n\0TRACK", 22);
     cue_sheet s;
     EXPECT_EQ(cue_parse(binary, &s), "not a cue sheet (binary data)");

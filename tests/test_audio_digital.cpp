@@ -16,6 +16,13 @@
 #include "drive/digital.h"
 #include "drive/drive.h"
 
+// libcue keeps what it built when a sheet fails to parse; that is its
+// leak, not ours.  (Read by the leak checker of sanitizer builds only.)
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libcue.so\n";
+}
+
 namespace {
 
 // Three tracks; track 2 has a pregap of 20 sectors in its data (INDEX 00).
@@ -258,6 +265,7 @@ TEST_P(Digital, PlaysExactlyTheRangeAcrossTrackBoundaries)
     EXPECT_EQ(pos.track, 2) << "the pregap counts as track 2";
     EXPECT_EQ(lba_of(pos.absolute), from + 75);
     run_ms((to - from) * 1000 / 75 + 1000);
+    EXPECT_EQ(digital_underruns(), 0);
     EXPECT_EQ(where().audio_status, CD_AS_PLAY_COMPLETED);
     EXPECT_EQ(where().audio_status, CD_AS_NO_STATUS) << "completed is told once";
     EXPECT_TRUE(heard() == expected(from, to));
@@ -432,22 +440,35 @@ TEST_F(DigitalOnce, BadInputGivesOneClearLine)
 
 TEST_F(DigitalOnce, UnopenableDeviceRefusesPlayWithOneLine)
 {
-    audio_device = "wav:" + dir + "/no/such/dir/out.wav";
-    drive_digital_settings s;
-    s.audio_device = audio_device.c_str();
-    drive_set_digital(s);
-    open_image(ONE_BINARY);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(play(0, 10), -1);
-    EXPECT_EQ(errno, EIO);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(play(0, 10), -1);
-    ASSERT_TRUE(settle());
-    std::string said = reports();
-    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-    EXPECT_NE(said.find("no/such/dir/out.wav\": No such file or directory"), std::string::npos)
-        << said;
-    EXPECT_EQ(where().audio_status, CD_AS_NO_STATUS);
+    make_image(ONE_BINARY);
+    struct {
+        std::string device, says;
+    } cases[] = {
+        {"wav:" + dir + "/no/such/dir/out.wav",
+         "audio device \"" + dir + "/no/such/dir/out.wav\": No such file or directory"},
+        {"murbel_no_such_pcm", "audio device \"murbel_no_such_pcm\": "},
+    };
+    for (auto &c : cases) {
+        audio_device = c.device;
+        drive_digital_settings s;
+        s.audio_device = audio_device.c_str();
+        drive_set_digital(s);
+        size_t before = reports().size();
+        h = drive_open(cue.c_str());
+        ASSERT_GE(h, 0);
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(play(0, 10), -1) << c.device;
+        EXPECT_EQ(errno, EIO);
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(play(0, 10), -1) << "the device is tried again, and told of once";
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(where().audio_status, CD_AS_NO_STATUS);
+        drive_close(h);
+        h = -1;
+        std::string said = reports().substr(before);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_NE(said.find("murbel: " + c.says), std::string::npos) << said;
+    }
 }
 
 // A medium that takes five seconds to answer: the requests still answer

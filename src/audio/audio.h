@@ -62,6 +62,10 @@ struct cue_sheet {
     std::string title, performer;  // CD-Text, when the sheet has them
 };
 
+// A reason fit for one line of a report: control characters (a file name
+// may hold a line end) become '?'.
+std::string audio_one_line(std::string text);
+
 // Parses a cue sheet's text.  Returns "" and fills sheet, or a one-line
 // reason.  No side effects beyond memory, so a fuzzer can call it alone.
 std::string cue_parse(const std::string &text, cue_sheet *sheet);
@@ -93,7 +97,9 @@ struct audio_sink_ops {
     long (*write)(void *sink, const int16_t *buf, long frames);
     // Frames written but not yet heard.
     long (*delay)(void *sink);
-    int (*pause)(void *sink, bool on);  // -1: cannot pause
+    // 0: paused (or resumed) exactly; 1: the device plays out what it
+    // holds and stops; -1: it cannot pause (what it holds is dropped).
+    int (*pause)(void *sink, bool on);
     void (*drop)(void *sink);           // forget what is queued
     int (*recover)(void *sink, int err);
     // Describes the last failure for the one-line report.

@@ -181,6 +181,14 @@ std::string read_tracks(const Cd *cd, const std::map<std::string, std::string> &
 
 }  // namespace
 
+std::string audio_one_line(std::string text)
+{
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return text;
+}
+
 std::string cue_parse(const std::string &input, cue_sheet *sheet)
 {
     *sheet = cue_sheet{};
@@ -200,12 +208,13 @@ std::string cue_parse(const std::string &input, cue_sheet *sheet)
     // libcue goes on after some errors; a sheet it complained about is
     // not trusted.
     if (!cd || !complaint.empty())
-        return complaint.empty() ? "not a cue sheet" : "not a cue sheet (" + complaint + ")";
+        return complaint.empty() ? "not a cue sheet"
+                                 : audio_one_line("not a cue sheet (" + complaint + ")");
 
     std::string why = read_tracks(cd.get(), file_types(text), sheet);
     if (!why.empty()) {
         *sheet = cue_sheet{};
-        return why;
+        return audio_one_line(why);
     }
     if (const Cdtext *cdtext = cd_get_cdtext(cd.get())) {
         if (const char *s = cdtext_get(PTI_TITLE, cdtext))

@@ -19,7 +19,7 @@ namespace {
 
 constexpr long RING_FRAMES = 150L * SECTOR_FRAMES;  // two seconds ahead
 constexpr long CHUNK_FRAMES = 10L * SECTOR_FRAMES;  // one read of the medium
-constexpr long WRITE_FRAMES = 2L * SECTOR_FRAMES;   // one write to the device
+constexpr long WRITE_FRAMES = 10L * SECTOR_FRAMES;  // one write to the device, at most
 constexpr int WAIT_MS = 20;
 
 std::atomic<long> stall_lba{-1};
@@ -316,8 +316,9 @@ void drain(engine_state &s, std::unique_lock<std::mutex> &lock)
     s.poke();
 }
 
-// Pauses the device; one that cannot pause forgets what it holds and the
-// play goes on later from what was heard.
+// Pauses the device.  One that plays out what it holds goes on later from
+// what was written; one that cannot pause forgets it, and the play goes on
+// from what was heard.
 void pause_device(engine_state &s, std::unique_lock<std::mutex> &lock)
 {
     long delay = 0;
@@ -329,13 +330,15 @@ void pause_device(engine_state &s, std::unique_lock<std::mutex> &lock)
         return r;
     });
     s.device_paused = true;
-    if (r < 0) {
+    if (r > 0) {
+        s.played_frame = s.written_frame;
+    } else {
         set_played(s, delay);
+    }
+    if (r < 0) {
         s.seq++;
         clear_ring(s);
         s.read_frame = s.written_frame = s.played_frame;
-    } else {
-        set_played(s, delay);
     }
     s.poke();
 }

@@ -11,7 +11,7 @@ namespace {
 
 struct alsa_sink {
     snd_pcm_t *pcm = nullptr;
-    bool can_pause = false;
+    bool can_pause = false;  // a card of its own that pauses exactly
 };
 
 snd_pcm_t *pcm_of(void *sink)
@@ -30,7 +30,7 @@ void *alsa_open(const std::string &name, std::string *why)
     int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err == 0)
         err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
-                                 SAMPLE_RATE, 1, 500000);
+                                 SAMPLE_RATE, 1, 250000);
     snd_pcm_uframes_t buffer = 0, period = 0;
     if (err == 0)
         err = snd_pcm_get_params(pcm, &buffer, &period);
@@ -53,7 +53,7 @@ void *alsa_open(const std::string &name, std::string *why)
     snd_pcm_hw_params_t *hw = nullptr;
     if (snd_pcm_hw_params_malloc(&hw) == 0) {
         if (snd_pcm_hw_params_current(pcm, hw) == 0)
-            s->can_pause = snd_pcm_hw_params_can_pause(hw);
+            s->can_pause = snd_pcm_hw_params_can_pause(hw) && snd_pcm_type(pcm) == SND_PCM_TYPE_HW;
         snd_pcm_hw_params_free(hw);
     }
     return s;
@@ -98,16 +98,23 @@ long alsa_delay(void *sink)
     return d;
 }
 
+// Through a sound server (PulseAudio's plugin) a pause loses a few tens
+// of milliseconds, and the delay it reports is not exact enough to go on
+// from; there the device is left to play out what it holds, and the play
+// goes on after it, so that nothing is lost or heard twice.
 int alsa_pause(void *sink, bool on)
 {
     alsa_sink &s = *static_cast<alsa_sink *>(sink);
     snd_pcm_state_t st = snd_pcm_state(s.pcm);
+    if (!s.can_pause) {
+        if (!on && st == SND_PCM_STATE_XRUN)
+            snd_pcm_prepare(s.pcm);  // ran dry while paused: no underrun
+        return on ? 1 : 0;
+    }
     if (on && st != SND_PCM_STATE_RUNNING)
         return 0;
     if (!on && st != SND_PCM_STATE_PAUSED)
         return 0;
-    if (!s.can_pause)
-        return -1;
     return snd_pcm_pause(s.pcm, on ? 1 : 0) < 0 ? -1 : 0;
 }
 

@@ -80,10 +80,12 @@ void play_out(wav_sink &s)
         le[2 * i] = static_cast<unsigned char>(v);
         le[2 * i + 1] = static_cast<unsigned char>(v >> 8);
     }
-    fwrite(le.data(), 1, le.size(), s.file);
-    s.data_bytes += static_cast<long long>(le.size());
-    write_header(s);
-    fflush(s.file);
+    if (take > 0) {
+        fwrite(le.data(), 1, le.size(), s.file);
+        s.data_bytes += static_cast<long long>(le.size());
+        write_header(s);
+        fflush(s.file);
+    }
     s.queue.erase(s.queue.begin(), s.queue.begin() + take * 2);
     s.run_frames += take;
     if (due > queued) {  // ran dry: the device stops, as a card does

@@ -119,7 +119,7 @@ void load_image(digital_drive &d, tray &t)
     if (!image_source_open(d.path, &src, &why)) {
         // Once per version of the sheet: the poll opens again every second.
         if (!t.reported || !(t.reported_id == t.id))
-            fprintf(stderr, "murbel: %s: %s\n", d.path.c_str(), why.c_str());
+            fprintf(stderr, "murbel: %s: %s\n", d.path.c_str(), audio_one_line(why).c_str());
         fflush(stderr);
         t.reported = true;
         t.reported_id = t.id;
@@ -220,6 +220,12 @@ int read_drive_toc(digital_drive &d, drive_toc_header *hdr)
             toc.data.push_back(e.addr_ctl & 0x04);
         }
     }
+    // A data session after the audio (an enhanced CD) begins with the
+    // first session's lead-out and the second's lead-in, 11400 sectors that
+    // cannot be read as audio: the audio ends before them.
+    for (size_t i = 1; i < toc.starts.size(); i++)
+        if (toc.data[i] && !toc.data[i - 1] && toc.starts[i] - 11400 > toc.starts[i - 1])
+            toc.gaps[i] = toc.starts[i] - 11400;
     if (d.engine && toc.starts == d.toc.starts && toc.leadout == d.toc.leadout)
         return 0;
     stop_engine(d);
@@ -486,6 +492,15 @@ bool digital_settle(int ms)
         if (d->engine && !audio_engine_settle(d->engine, ms))
             return false;
     return true;
+}
+
+long digital_underruns()
+{
+    long n = 0;
+    for (digital_drive *d : open_drives)
+        if (d->engine)
+            n += audio_engine_underruns(d->engine);
+    return n;
 }
 
 void digital_reset_trays()

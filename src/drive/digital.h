@@ -16,3 +16,5 @@ void digital_reset_trays();
 // Tests: wait until every open drive's engine has nothing to do until its
 // clock moves or a request comes; false after ms without that.
 bool digital_settle(int ms);
+// Tests: underruns of the open drives' sound devices so far.
+long digital_underruns();

@@ -126,6 +126,11 @@ start_capture()
     return 0
 }
 
+# Underruns may come on a loaded machine; what is heard shows whether one
+# lost or repeated anything.  Scenarios note how many there were.
+TRACE_IGNORE='^audio: underrun [0-9]+$'
+note_underruns() { note "underruns traced: $(grep -c '^audio: underrun' "$OUT")"; }
+
 # The player on the image, at full volume (volume 255 leaves the samples
 # as they are on the disc).
 start_listened_player() { start_player -volBase 255 "$@"; }
@@ -139,16 +144,21 @@ listen() { LISTENED=$("$AUDIOCMP" "$IMAGE.pcm" "$CAPTURE"); }
 
 # What was recorded since the mark, one stretch a line: "FROM TO" for a
 # stretch of the disc (TO not included), "unmatched N" for N frames of
-# sound that are not on the disc.  Silence is left out.  With "-c", each
-# line begins with the frame of the recording where the stretch begins.
-# Uses the last look (listen) when LISTENED_ONLY is set.
+# sound that are not on the disc.  Silence is left out, and a stretch that
+# goes on after silence exactly where the last one ended (a pause and its
+# resume, an underrun) is one stretch: nothing lost or repeated.  With
+# "-c", each line begins with the frame of the recording where the stretch
+# begins.  Uses the last look (listen) when LISTENED_ONLY is set.
 heard()
 {
     [ -n "${LISTENED_ONLY:-}" ] || listen
     awk -v mark="$HEARD_MARK" -v at="${1:-}" '
+        function put() { if (line != "") print line; line = "" }
         $2 + $3 <= mark { next }
-        $1 == "audio" { print (at == "-c" ? $2 " " : "") $4, $5 }
-        $1 == "unmatched" { print (at == "-c" ? $2 " " : "") "unmatched", $3 }' <<<"$LISTENED"
+        $1 == "audio" && line != "" && $4 == to { to = $5; line = head from " " to; next }
+        $1 == "audio" { put(); head = at == "-c" ? $2 " " : ""; from = $4; to = $5; line = head from " " to }
+        $1 == "unmatched" { put(); to = ""; print (at == "-c" ? $2 " " : "") "unmatched", $3 }
+        END { put() }' <<<"$LISTENED"
 }
 
 # Frames of silence at the end of the recording.

@@ -18,9 +18,10 @@
 namespace {
 
 constexpr long RING_FRAMES = 150L * SECTOR_FRAMES;  // two seconds ahead
-constexpr long CHUNK_FRAMES = 10L * SECTOR_FRAMES;  // one read of the medium
+constexpr long CHUNK_FRAMES = 25L * SECTOR_FRAMES;  // one read of the medium
 constexpr long WRITE_FRAMES = 10L * SECTOR_FRAMES;  // one write to the device, at most
-constexpr int WAIT_MS = 20;
+// Sinks are woken by requests; this only bounds a wait that went wrong.
+constexpr int WAIT_MS = 200;
 
 std::atomic<long> stall_lba{-1};
 std::atomic<int> stall_ms{0};
@@ -265,7 +266,9 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
     buf.resize(static_cast<size_t>(n) * 2);
     pop_ring(s, buf.data(), n);
     s.written_frame += n;
-    s.poke();
+    // The reader is woken only when there is room for a whole read.
+    if (reader_has_work(s))
+        s.poke();
     uint64_t seq = s.seq;
     int left = s.left, right = s.right;
     long err = 0, xruns = 0;

@@ -1,8 +1,12 @@
 // The sound card, through ALSA: "default" reaches PipeWire or PulseAudio
 // through ALSA's plugins on today's desktops.  The PCM is non-blocking;
-// the sink's thread waits in snd_pcm_wait for room.
+// the sink's thread sleeps until there is room for a good helping.
 #include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "audio/audio.h"
@@ -12,6 +16,8 @@ namespace {
 struct alsa_sink {
     snd_pcm_t *pcm = nullptr;
     bool can_pause = false;  // a card of its own that pauses exactly
+    long avail_min = 1;      // room worth a write
+    int wake_fd = -1;        // ends a wait at once
 };
 
 snd_pcm_t *pcm_of(void *sink)
@@ -34,12 +40,15 @@ void *alsa_open(const std::string &name, std::string *why)
     snd_pcm_uframes_t buffer = 0, period = 0;
     if (err == 0)
         err = snd_pcm_get_params(pcm, &buffer, &period);
+    snd_pcm_uframes_t avail_min = std::max(period, buffer / 2);
     snd_pcm_sw_params_t *sw = nullptr;
     if (err == 0)
         err = snd_pcm_sw_params_malloc(&sw);
-    // Start as soon as a period is in, so that a short range is heard too.
+    // Start as soon as a period is in, so that a short range is heard too;
+    // wake the writer when half the buffer is free, not every period.
     if (err == 0 && (err = snd_pcm_sw_params_current(pcm, sw)) == 0 &&
-        (err = snd_pcm_sw_params_set_start_threshold(pcm, sw, period)) == 0)
+        (err = snd_pcm_sw_params_set_start_threshold(pcm, sw, period)) == 0 &&
+        (err = snd_pcm_sw_params_set_avail_min(pcm, sw, avail_min)) == 0)
         err = snd_pcm_sw_params(pcm, sw);
     if (sw)
         snd_pcm_sw_params_free(sw);
@@ -49,7 +58,8 @@ void *alsa_open(const std::string &name, std::string *why)
             snd_pcm_close(pcm);
         return nullptr;
     }
-    alsa_sink *s = new alsa_sink{pcm, false};
+    alsa_sink *s = new alsa_sink{pcm, false, static_cast<long>(avail_min),
+                                 eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
     snd_pcm_hw_params_t *hw = nullptr;
     if (snd_pcm_hw_params_malloc(&hw) == 0) {
         if (snd_pcm_hw_params_current(pcm, hw) == 0)
@@ -63,17 +73,58 @@ void alsa_close(void *sink)
 {
     snd_pcm_drop(pcm_of(sink));
     snd_pcm_close(pcm_of(sink));
+    if (static_cast<alsa_sink *>(sink)->wake_fd >= 0)
+        close(static_cast<alsa_sink *>(sink)->wake_fd);
     delete static_cast<alsa_sink *>(sink);
 }
 
+// Less room than a write's worth counts as none: a sound server frees it
+// a few milliseconds at a time, and a write for each would wake the
+// thread a hundred times a second.
 long alsa_avail(void *sink)
 {
-    return snd_pcm_avail_update(pcm_of(sink));
+    alsa_sink &s = *static_cast<alsa_sink *>(sink);
+    snd_pcm_sframes_t a = snd_pcm_avail_update(s.pcm);
+    if (a >= 0 && a < s.avail_min && snd_pcm_state(s.pcm) == SND_PCM_STATE_RUNNING)
+        return 0;
+    return a;
 }
 
+// snd_pcm_wait is no help through a sound server's plugin, which says
+// "writable" at any room at all: the wait is worked out from the room
+// missing, or from what is left to play out when the caller waits for that.
 void alsa_wait(void *sink, int ms)
 {
-    snd_pcm_wait(pcm_of(sink), ms);
+    alsa_sink &s = *static_cast<alsa_sink *>(sink);
+    snd_pcm_sframes_t a = snd_pcm_avail_update(s.pcm);
+    if (a < 0)
+        return;
+    long frames = s.avail_min - a;
+    // A server tells of room in steps of its own: not less than 20 ms for
+    // room (half the buffer is still queued), a few for the last to play out.
+    long least = 20;
+    if (frames <= 0) {
+        snd_pcm_sframes_t d = 0;
+        frames = snd_pcm_delay(s.pcm, &d) == 0 ? d : 0;
+        least = 2;
+    }
+    long wait = std::clamp(frames * 1000L / SAMPLE_RATE, std::min(least, static_cast<long>(ms)),
+                           static_cast<long>(ms));
+    pollfd p{s.wake_fd, POLLIN, 0};
+    if (poll(&p, s.wake_fd >= 0 ? 1 : 0, static_cast<int>(wait)) > 0) {
+        uint64_t n;
+        if (read(s.wake_fd, &n, sizeof n) < 0) {
+            // nothing was there to read: fine
+        }
+    }
+}
+
+void alsa_wake(void *sink)
+{
+    uint64_t one = 1;
+    if (write(static_cast<alsa_sink *>(sink)->wake_fd, &one, sizeof one) < 0) {
+        // a wake already pending does just as well
+    }
 }
 
 long alsa_write(void *sink, const int16_t *buf, long frames)
@@ -137,6 +188,6 @@ const char *alsa_error_text(void *, int err)
 }  // namespace
 
 const audio_sink_ops alsa_sink_ops = {
-    alsa_open, alsa_close, alsa_avail, alsa_wait, nullptr, alsa_write,
+    alsa_open, alsa_close, alsa_avail, alsa_wait, alsa_wake, alsa_write,
     alsa_delay, alsa_pause, alsa_drop, alsa_recover, alsa_error_text,
 };

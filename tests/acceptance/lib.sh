@@ -66,6 +66,8 @@ cleanup()
         kill "$WM_PID" 2>/dev/null
         wait "$WM_PID" 2>/dev/null
     fi
+    # A scenario's own helpers (audio.sh) end their processes here.
+    declare -F extra_cleanup >/dev/null && extra_cleanup
     if [ -n "$XVFB_PID" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
         kill "$XVFB_PID" 2>/dev/null
         wait "$XVFB_PID" 2>/dev/null
@@ -88,7 +90,7 @@ poll()
     local deadline=$(($(now_ms) + ACC_TIMEOUT * 1000))
     while ! "$@"; do
         [ "$(now_ms)" -ge $deadline ] && return 1
-        sleep 0.05
+        sleep "${POLL_SLEEP:-0.05}"
     done
     return 0
 }

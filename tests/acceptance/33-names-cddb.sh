@@ -47,7 +47,8 @@ accept_title()
 
 start_x
 start_player "${CDDBPATH[@]}"
-expect_trace "cdrom_get_curtrack: no status" "names: cddb $CDDB/jazz/0f027403"
+expect_trace "cdrom_get_curtrack: no status"
+wait_for_trace "names: cddb $CDDB/jazz/0f027403"
 expect_window_title "Kind of Blue"
 settled_ink titleBar "$SCRATCH/ink.names"
 

@@ -33,9 +33,10 @@ TRACE_MARK=0    # trace lines already accounted for
 # Trace lines that may come at any time and are skipped by expect_trace
 # (an extended regular expression; empty = none).
 TRACE_IGNORE=""
-# The session-bus layer's lines come whenever the bus answers: skipped
-# too (wait_for_trace still finds them).
-TRACE_BUS='^mpris: '
+# The lines of the layers around the player (the session bus, disc names)
+# come whenever a bus, a file or a server answers: skipped too
+# (wait_for_trace still finds them).
+TRACE_BUS='^(mpris|names): '
 
 # ---- reporting ----------------------------------------------------------
 

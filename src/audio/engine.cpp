@@ -22,6 +22,7 @@ constexpr long CHUNK_FRAMES = 25L * SECTOR_FRAMES;  // one read of the medium
 constexpr long WRITE_FRAMES = 10L * SECTOR_FRAMES;  // one write to the device, at most
 // Sinks are woken by requests; this only bounds a wait that went wrong.
 constexpr int WAIT_MS = 200;
+static_assert(AUDIO_LEAD_MS < WAIT_MS, "a lead is waited for in one wait");
 
 std::atomic<long> stall_lba{-1};
 std::atomic<int> stall_ms{0};
@@ -48,6 +49,10 @@ struct engine_state {
     long written_frame = 0, played_frame = 0;
     int64_t played_at_us = 0;
     bool need_drop = false;
+    // A play is sent to the device only once it has lived AUDIO_LEAD_MS:
+    // a play stopped at once (as the player's reset does) is never heard.
+    bool fresh = false;
+    int64_t play_at_us = 0;
     bool device_paused = false;
     int left = 255, right = 255;
     long underruns = 0;
@@ -216,12 +221,12 @@ void open_sink(engine_state &s, std::unique_lock<std::mutex> &lock)
 }
 
 // Waits for room in the device (or the clock), marked for tests as idle.
-void wait_device(engine_state &s, std::unique_lock<std::mutex> &lock)
+void wait_device(engine_state &s, std::unique_lock<std::mutex> &lock, int ms = WAIT_MS)
 {
     s.sink_idle = s.sink_on_device = true;
     s.sink_seen = s.wake_seq;
     unlocked(lock, [&] {
-        s.ops->wait(s.sink, WAIT_MS);
+        s.ops->wait(s.sink, ms);
         return 0;
     });
     s.sink_idle = s.sink_on_device = false;
@@ -257,6 +262,13 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
     }
     if (avail < 0)
         return device_failed(s, avail);
+    if (s.fresh) {
+        int64_t left_us = s.play_at_us + AUDIO_LEAD_MS * 1000LL - audio_clock_now_us();
+        if (left_us > 0) {
+            wait_device(s, lock, static_cast<int>((left_us + 999) / 1000));
+            return;
+        }
+    }
     if (avail == 0 || s.ring_count == 0) {
         if (avail == 0)
             wait_device(s, lock);
@@ -271,9 +283,17 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
         s.poke();
     uint64_t seq = s.seq;
     int left = s.left, right = s.right;
+    unlocked(lock, [&] {
+        audio_apply_volume(buf.data(), n, left, right);
+        return 0;
+    });
+    // A stop or a new play that came meanwhile: what was taken is not
+    // theirs to hear.  Checked last thing before the write.
+    if (seq != s.seq)
+        return;
+    s.fresh = false;
     long err = 0, xruns = 0;
     long delay = unlocked(lock, [&] {
-        audio_apply_volume(buf.data(), n, left, right);
         long done = 0;
         while (done < n) {
             long w = s.ops->write(s.sink, buf.data() + 2 * done, n - done);
@@ -467,7 +487,8 @@ int audio_engine_play(audio_engine *e, long from, long to)
     clear_ring(s);
     s.read_frame = s.written_frame = s.played_frame = from * SECTOR_FRAMES;
     s.end_frame = to * SECTOR_FRAMES;
-    s.played_at_us = audio_clock_now_us();
+    s.played_at_us = s.play_at_us = audio_clock_now_us();
+    s.fresh = true;
     s.state = AUDIO_PLAYING;
     s.need_drop = true;
     s.poke();

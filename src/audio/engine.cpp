@@ -18,8 +18,9 @@
 namespace {
 
 constexpr long RING_FRAMES = 150L * SECTOR_FRAMES;  // two seconds ahead
-constexpr long CHUNK_FRAMES = 25L * SECTOR_FRAMES;  // one read of the medium
-constexpr long WRITE_FRAMES = 10L * SECTOR_FRAMES;  // one write to the device, at most
+constexpr long CHUNK_FRAMES = RING_FRAMES / 2;      // one read of the medium
+constexpr long START_FRAMES = 25L * SECTOR_FRAMES;
+constexpr long WRITE_FRAMES = 50L * SECTOR_FRAMES;  // one write to the device, at most
 // Sinks are woken by requests; this only bounds a wait that went wrong.
 constexpr int WAIT_MS = 200;
 static_assert(AUDIO_LEAD_MS < WAIT_MS, "a lead is waited for in one wait");
@@ -97,23 +98,22 @@ void clear_ring(engine_state &s)
     s.ring_head = s.ring_count = 0;
 }
 
+// The ring is copied in at most two pieces, where it wraps.
 void push_ring(engine_state &s, const int16_t *frames, long n)
 {
-    for (long i = 0; i < n; i++) {
-        long at = (s.ring_head + s.ring_count + i) % RING_FRAMES;
-        s.ring[2 * at] = frames[2 * i];
-        s.ring[2 * at + 1] = frames[2 * i + 1];
-    }
+    long at = (s.ring_head + s.ring_count) % RING_FRAMES;
+    long first = std::min(n, RING_FRAMES - at);
+    std::copy(frames, frames + 2 * first, s.ring.begin() + 2 * at);
+    std::copy(frames + 2 * first, frames + 2 * n, s.ring.begin());
     s.ring_count += n;
 }
 
 void pop_ring(engine_state &s, int16_t *frames, long n)
 {
-    for (long i = 0; i < n; i++) {
-        long at = (s.ring_head + i) % RING_FRAMES;
-        frames[2 * i] = s.ring[2 * at];
-        frames[2 * i + 1] = s.ring[2 * at + 1];
-    }
+    long first = std::min(n, RING_FRAMES - s.ring_head);
+    auto ring = s.ring.begin();
+    std::copy(ring + 2 * s.ring_head, ring + 2 * (s.ring_head + first), frames);
+    std::copy(ring, ring + 2 * (n - first), frames + 2 * first);
     s.ring_head = (s.ring_head + n) % RING_FRAMES;
     s.ring_count -= n;
 }
@@ -122,6 +122,8 @@ bool reader_has_work(const engine_state &s)
 {
     if (s.state != AUDIO_PLAYING && s.state != AUDIO_PAUSED)
         return false;
+    // Refilled in big helpings once it is half empty: the reader (and
+    // the medium) wake a few times a minute, not at every write.
     long left = s.end_frame - s.read_frame;
     return left > 0 && RING_FRAMES - s.ring_count >= std::min(left, CHUNK_FRAMES);
 }
@@ -153,7 +155,9 @@ void reader_main(std::shared_ptr<engine_state> sp)
         }
         uint64_t seq = s.seq;
         long from = s.read_frame;
-        long n = std::min({CHUNK_FRAMES, s.end_frame - from, RING_FRAMES - s.ring_count});
+        // A new play starts from a short read, to be heard soon.
+        long chunk = s.ring_count == 0 ? START_FRAMES : CHUNK_FRAMES;
+        long n = std::min({chunk, s.end_frame - from, RING_FRAMES - s.ring_count});
         long lba0 = from / SECTOR_FRAMES;
         long lba1 = (from + n + SECTOR_FRAMES - 1) / SECTOR_FRAMES;
         maybe_stall(s, lock, lba0, lba1);

@@ -205,10 +205,22 @@ protected:
         return pos;
     }
 
-    int play(long from, long to)
+    int play_at_once(long from, long to)
     {
         drive_msf s = msf(from), e = msf(to);
         return drive_play_msf(h, &s, &e);
+    }
+
+    // A play, and the moment it takes to reach the device: the clock then
+    // counts what is heard from the range's first frame.
+    int play(long from, long to)
+    {
+        int r = play_at_once(from, to);
+        if (r == 0) {
+            EXPECT_TRUE(settle());
+            audio_clock_advance_ms(AUDIO_LEAD_MS);
+        }
+        return r;
     }
 
     // Closes the drive, which closes the WAV file, and returns what was heard.
@@ -320,6 +332,26 @@ TEST_P(Digital, StopThenANewPlayStartsAtItsOwnFrame)
     EXPECT_TRUE(std::equal(all.begin(), all.begin() + before, at(10)));
     EXPECT_TRUE(std::vector<int16_t>(all.begin() + before, all.end()) ==
                 expected(T1 + GAP2 + T2, TOTAL));
+}
+
+// The player's reset plays track 1 and stops it at once; the clock may
+// move a little between the two, but nothing may reach the speaker.
+TEST_P(Digital, APlayStoppedAtOnceIsNeverHeard)
+{
+    open_image(GetParam());
+    for (int ms : {0, 1, AUDIO_LEAD_MS - 1}) {
+        ASSERT_EQ(play_at_once(0, T1), 0);
+        ASSERT_TRUE(settle());
+        audio_clock_advance_ms(ms);
+        ASSERT_TRUE(settle());
+        ASSERT_EQ(drive_stop(h), 0);
+        run_ms(300);
+        EXPECT_EQ(read_wav(out).size(), 0u) << "stopped after " << ms << " ms";
+    }
+    // And a play that lives on is heard from its first frame.
+    ASSERT_EQ(play(T1 + GAP2, T1 + GAP2 + 30), 0);
+    run_ms(1000);
+    EXPECT_TRUE(heard() == expected(T1 + GAP2, T1 + GAP2 + 30));
 }
 
 std::string layout_name(const ::testing::TestParamInfo<layout> &info)
@@ -480,14 +512,14 @@ TEST_F(DigitalOnce, StalledSourceLeavesRequestsAnswering)
     audio_inject_stall(20, 5000);
     using clock = std::chrono::steady_clock;
     auto t0 = clock::now();
-    ASSERT_EQ(play(20, 80), 0);
+    ASSERT_EQ(play_at_once(20, 80), 0);
     for (int i = 0; i < 20; i++) {
         EXPECT_EQ(where().audio_status, CD_AS_PLAY_IN_PROGRESS);
         ASSERT_EQ(drive_pause(h), 0);
         ASSERT_EQ(drive_resume(h), 0);
         ASSERT_EQ(drive_set_volume(h, 200, 200), 0);
     }
-    ASSERT_EQ(play(30, 80), 0);
+    ASSERT_EQ(play_at_once(30, 80), 0);
     ASSERT_EQ(drive_stop(h), 0);
     drive_close(h);  // ends the stall: the reader is told to go
     h = -1;

@@ -131,6 +131,10 @@ struct audio_position {
     long frame;  // absolute, in sample frames from LBA 0
 };
 
+// A play reaches the device this long after it was asked for, as a drive
+// takes a moment to seek: a play stopped within it is never heard.
+constexpr int AUDIO_LEAD_MS = 25;
+
 // Takes the source; starts the reader and sink threads; the sink is opened
 // in its thread.  Never blocks on a device.
 audio_engine *audio_engine_start(audio_source src, const audio_sink_ops *sink,

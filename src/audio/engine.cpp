@@ -18,10 +18,12 @@
 namespace {
 
 constexpr long RING_FRAMES = 150L * SECTOR_FRAMES;  // two seconds ahead
-constexpr long CHUNK_FRAMES = 25L * SECTOR_FRAMES;  // one read of the medium
-constexpr long WRITE_FRAMES = 10L * SECTOR_FRAMES;  // one write to the device, at most
+constexpr long CHUNK_FRAMES = RING_FRAMES / 2;      // one read of the medium
+constexpr long START_FRAMES = 25L * SECTOR_FRAMES;
+constexpr long WRITE_FRAMES = 50L * SECTOR_FRAMES;  // one write to the device, at most
 // Sinks are woken by requests; this only bounds a wait that went wrong.
 constexpr int WAIT_MS = 200;
+static_assert(AUDIO_LEAD_MS < WAIT_MS, "a lead is waited for in one wait");
 
 std::atomic<long> stall_lba{-1};
 std::atomic<int> stall_ms{0};
@@ -48,6 +50,10 @@ struct engine_state {
     long written_frame = 0, played_frame = 0;
     int64_t played_at_us = 0;
     bool need_drop = false;
+    // A play is sent to the device only once it has lived AUDIO_LEAD_MS:
+    // a play stopped at once (as the player's reset does) is never heard.
+    bool fresh = false;
+    int64_t play_at_us = 0;
     bool device_paused = false;
     int left = 255, right = 255;
     long underruns = 0;
@@ -92,23 +98,22 @@ void clear_ring(engine_state &s)
     s.ring_head = s.ring_count = 0;
 }
 
+// The ring is copied in at most two pieces, where it wraps.
 void push_ring(engine_state &s, const int16_t *frames, long n)
 {
-    for (long i = 0; i < n; i++) {
-        long at = (s.ring_head + s.ring_count + i) % RING_FRAMES;
-        s.ring[2 * at] = frames[2 * i];
-        s.ring[2 * at + 1] = frames[2 * i + 1];
-    }
+    long at = (s.ring_head + s.ring_count) % RING_FRAMES;
+    long first = std::min(n, RING_FRAMES - at);
+    std::copy(frames, frames + 2 * first, s.ring.begin() + 2 * at);
+    std::copy(frames + 2 * first, frames + 2 * n, s.ring.begin());
     s.ring_count += n;
 }
 
 void pop_ring(engine_state &s, int16_t *frames, long n)
 {
-    for (long i = 0; i < n; i++) {
-        long at = (s.ring_head + i) % RING_FRAMES;
-        frames[2 * i] = s.ring[2 * at];
-        frames[2 * i + 1] = s.ring[2 * at + 1];
-    }
+    long first = std::min(n, RING_FRAMES - s.ring_head);
+    auto ring = s.ring.begin();
+    std::copy(ring + 2 * s.ring_head, ring + 2 * (s.ring_head + first), frames);
+    std::copy(ring, ring + 2 * (n - first), frames + 2 * first);
     s.ring_head = (s.ring_head + n) % RING_FRAMES;
     s.ring_count -= n;
 }
@@ -117,6 +122,8 @@ bool reader_has_work(const engine_state &s)
 {
     if (s.state != AUDIO_PLAYING && s.state != AUDIO_PAUSED)
         return false;
+    // Refilled in big helpings once it is half empty: the reader (and
+    // the medium) wake a few times a minute, not at every write.
     long left = s.end_frame - s.read_frame;
     return left > 0 && RING_FRAMES - s.ring_count >= std::min(left, CHUNK_FRAMES);
 }
@@ -148,7 +155,9 @@ void reader_main(std::shared_ptr<engine_state> sp)
         }
         uint64_t seq = s.seq;
         long from = s.read_frame;
-        long n = std::min({CHUNK_FRAMES, s.end_frame - from, RING_FRAMES - s.ring_count});
+        // A new play starts from a short read, to be heard soon.
+        long chunk = s.ring_count == 0 ? START_FRAMES : CHUNK_FRAMES;
+        long n = std::min({chunk, s.end_frame - from, RING_FRAMES - s.ring_count});
         long lba0 = from / SECTOR_FRAMES;
         long lba1 = (from + n + SECTOR_FRAMES - 1) / SECTOR_FRAMES;
         maybe_stall(s, lock, lba0, lba1);
@@ -216,12 +225,12 @@ void open_sink(engine_state &s, std::unique_lock<std::mutex> &lock)
 }
 
 // Waits for room in the device (or the clock), marked for tests as idle.
-void wait_device(engine_state &s, std::unique_lock<std::mutex> &lock)
+void wait_device(engine_state &s, std::unique_lock<std::mutex> &lock, int ms = WAIT_MS)
 {
     s.sink_idle = s.sink_on_device = true;
     s.sink_seen = s.wake_seq;
     unlocked(lock, [&] {
-        s.ops->wait(s.sink, WAIT_MS);
+        s.ops->wait(s.sink, ms);
         return 0;
     });
     s.sink_idle = s.sink_on_device = false;
@@ -257,6 +266,13 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
     }
     if (avail < 0)
         return device_failed(s, avail);
+    if (s.fresh) {
+        int64_t left_us = s.play_at_us + AUDIO_LEAD_MS * 1000LL - audio_clock_now_us();
+        if (left_us > 0) {
+            wait_device(s, lock, static_cast<int>((left_us + 999) / 1000));
+            return;
+        }
+    }
     if (avail == 0 || s.ring_count == 0) {
         if (avail == 0)
             wait_device(s, lock);
@@ -271,9 +287,17 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
         s.poke();
     uint64_t seq = s.seq;
     int left = s.left, right = s.right;
+    unlocked(lock, [&] {
+        audio_apply_volume(buf.data(), n, left, right);
+        return 0;
+    });
+    // A stop or a new play that came meanwhile: what was taken is not
+    // theirs to hear.  Checked last thing before the write.
+    if (seq != s.seq)
+        return;
+    s.fresh = false;
     long err = 0, xruns = 0;
     long delay = unlocked(lock, [&] {
-        audio_apply_volume(buf.data(), n, left, right);
         long done = 0;
         while (done < n) {
             long w = s.ops->write(s.sink, buf.data() + 2 * done, n - done);
@@ -467,7 +491,8 @@ int audio_engine_play(audio_engine *e, long from, long to)
     clear_ring(s);
     s.read_frame = s.written_frame = s.played_frame = from * SECTOR_FRAMES;
     s.end_frame = to * SECTOR_FRAMES;
-    s.played_at_us = audio_clock_now_us();
+    s.played_at_us = s.play_at_us = audio_clock_now_us();
+    s.fresh = true;
     s.state = AUDIO_PLAYING;
     s.need_drop = true;
     s.poke();

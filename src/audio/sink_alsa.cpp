@@ -107,6 +107,8 @@ void alsa_wait(void *sink, int ms)
         snd_pcm_sframes_t d = 0;
         frames = snd_pcm_delay(s.pcm, &d) == 0 ? d : 0;
         least = 2;
+        if (frames <= 0)  // nothing to play out: the caller's own wait
+            frames = ms * SAMPLE_RATE / 1000L;
     }
     long wait = std::clamp(frames * 1000L / SAMPLE_RATE, std::min(least, static_cast<long>(ms)),
                            static_cast<long>(ms));

@@ -138,6 +138,8 @@ void wav_wait(void *sink, int ms)
         long room = BUFFER_FRAMES - static_cast<long>(s.queue.size() / 2);
         long need = std::max(0L, PERIOD_FRAMES - room);
         int64_t us = std::min<int64_t>(ms * 1000LL, need * 1000000LL / SAMPLE_RATE + 1000);
+        if (s.queue.empty())  // nothing to play out: the caller's own wait
+            us = ms * 1000LL;
         clock_moved.wait_for(lock, std::chrono::microseconds(us), [&s] { return s.woken; });
     }
     s.woken = false;

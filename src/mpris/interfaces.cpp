@@ -9,7 +9,6 @@
 #include <X11/StringDefs.h>
 #include <X11/Xatom.h>
 #include <X11/Xaw/Scrollbar.h>
-#include <X11/Xaw/Toggle.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -171,7 +170,8 @@ std::string mpris_metadata_key()
 
 // ---- changes the desktop asks for: clicks on the buttons ----
 
-// Runs the button's own actions as a pointer click runs them.
+// A press of the button as a click or a key makes it, so that the looks
+// (Previous and Next are held only while pressed) and the trace are theirs.
 static void click(Widget w)
 {
     if (!w)
@@ -182,14 +182,7 @@ static void click(Widget w)
     ev.xbutton.window = XtWindow(w);
     ev.xbutton.button = Button1;
     ev.xbutton.time = XtLastTimestampProcessed(XtDisplay(w));
-    if (XtIsSubclass(w, toggleWidgetClass)) {
-        XtCallActionProc(w, "toggle", &ev, nullptr, 0);
-        XtCallActionProc(w, "notify", &ev, nullptr, 0);
-    } else {
-        XtCallActionProc(w, "set", &ev, nullptr, 0);
-        XtCallActionProc(w, "notify", &ev, nullptr, 0);
-        XtCallActionProc(w, "unset", &ev, nullptr, 0);
-    }
+    press_button(w, &ev);
 }
 
 static int reply_done(sd_bus_message *m)

@@ -65,11 +65,13 @@ expect_trace "cb_cdrom_next: playing track 2" "cdrom_play: starting track 2"
 expect_requests "play 03:00:00 08:59:74"
 expect_pctl "'/org/murbel/track/2'" metadata mpris:trackid
 expect_pctl 180000000 metadata mpris:length
+expect_toggles nextButton=off
 
 pctl previous
 expect_trace "cb_cdrom_previous: playing track 1" "cdrom_play: starting track 1"
 expect_requests "play 00:02:00 08:59:74"
 expect_pctl "'/org/murbel/track/1'" metadata mpris:trackid
+expect_toggles prevButton=off
 
 # SetPosition: 30 s into track 1 is 00:32:00 on the disc.
 pctl position 30

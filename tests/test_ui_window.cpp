@@ -55,6 +55,21 @@ Size pixmap_size(Widget w, Pixmap p)
     return {width, height, depth};
 }
 
+// A bitmap's pixels, to tell which frame the indicator shows.
+std::vector<unsigned long> bits_of(Widget w, Pixmap p)
+{
+    Size size = pixmap_size(w, p);
+    std::vector<unsigned long> bits;
+    XImage *image = XGetImage(XtDisplay(w), p, 0, 0, size.width, size.height, 1, XYPixmap);
+    if (!image)
+        return bits;
+    for (unsigned y = 0; y < size.height; y++)
+        for (unsigned x = 0; x < size.width; x++)
+            bits.push_back(XGetPixel(image, static_cast<int>(x), static_cast<int>(y)));
+    XDestroyImage(image);
+    return bits;
+}
+
 // The one procedure and client data of a callback list.
 XtCallbackRec only_callback(Widget w, const char *resource)
 {
@@ -196,12 +211,14 @@ TEST_F(PlayerTest, LogoIsTheLogoBitmapAndTheIndicatorStartsOff)
     EXPECT_EQ(size.height, 38u);
     EXPECT_EQ(size.depth, 1u);
 
-    EXPECT_EQ(bitmap_of(ledsLabel), led_off_frame);
+    EXPECT_EQ(bits_of(ledsLabel, bitmap_of(ledsLabel)), bits_of(ledsLabel, led_off_frame));
     for (int i = 0; i < 8; i++) {
         Size frame = pixmap_size(ledsLabel, led_frames[i]);
         EXPECT_EQ(frame.width, 21u);
         EXPECT_EQ(frame.height, 21u);
-        EXPECT_NE(led_frames[i], led_off_frame);
+        for (int j = 0; j < i; j++)
+            EXPECT_NE(bits_of(ledsLabel, led_frames[i]), bits_of(ledsLabel, led_frames[j]));
+        EXPECT_NE(bits_of(ledsLabel, led_frames[i]), bits_of(ledsLabel, led_off_frame));
     }
 }
 
@@ -301,11 +318,11 @@ namespace {
 // The indicator's frame slot on show; -1 for the off frame.
 int shown_slot()
 {
-    Pixmap p = bitmap_of(ledsLabel);
+    std::vector<unsigned long> shown = bits_of(ledsLabel, bitmap_of(ledsLabel));
     for (int i = 0; i < 8; i++)
-        if (led_frames[i] == p)
+        if (bits_of(ledsLabel, led_frames[i]) == shown)
             return i;
-    return p == led_off_frame ? -1 : -2;
+    return bits_of(ledsLabel, led_off_frame) == shown ? -1 : -2;
 }
 
 std::vector<int> turn(int direction, int times)

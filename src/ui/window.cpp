@@ -3,6 +3,7 @@
 // Placement, fonts and colours come from the resource database.
 #include "ui/ui.h"
 
+#include <X11/IntrinsicP.h>
 #include <X11/Shell.h>
 #include <X11/StringDefs.h>
 #include <X11/Xaw/Command.h>
@@ -165,15 +166,37 @@ void logo_form_create(Widget parent)
 
 // The scanning indicator.
 
+// The label keeps one bitmap of its own, and each frame is copied into it:
+// a new bitmap through XtSetValues costs a round trip to the server (the
+// label asks for its size) and an Expose, four times a second.
+static Pixmap led_shown;
+static GC led_gc;
+
+static void led_show(Pixmap frame)
+{
+    XCopyArea(XtDisplay(ledsLabel), frame, led_shown, led_gc, 0, 0, led_off_width,
+              led_off_height, 0, 0);
+    if (XtIsRealized(ledsLabel))
+        XtClass(ledsLabel)->core_class.expose(ledsLabel, nullptr, nullptr);
+}
+
 void leds_create(Widget parent)
 {
     static const unsigned char *const frames[8] = {led0_bits, led1_bits, led2_bits, led3_bits,
                                                    led4_bits, led5_bits, led6_bits, led7_bits};
+    static_assert(led0_width == led_off_width && led0_height == led_off_height,
+                  "every frame fills the indicator");
     ledsLabel = XtCreateManagedWidget("ledsLabel", labelWidgetClass, parent, nullptr, 0);
     for (int i = 0; i < 8; i++)
         led_frames[i] = make_bitmap(ledsLabel, frames[i], led0_width, led0_height);
     led_off_frame = make_bitmap(ledsLabel, led_off_bits, led_off_width, led_off_height);
-    set_bitmap(ledsLabel, led_off_frame);
+    led_shown = make_bitmap(ledsLabel, led_off_bits, led_off_width, led_off_height);
+    if (led_gc)
+        XFreeGC(XtDisplay(ledsLabel), led_gc);
+    XGCValues values;
+    values.graphics_exposures = False;  // a NoExpose event would wake the loop
+    led_gc = XCreateGC(XtDisplay(ledsLabel), led_shown, GCGraphicsExposures, &values);
+    set_bitmap(ledsLabel, led_shown);
 }
 
 void leds_animate(int direction)
@@ -183,10 +206,10 @@ void leds_animate(int direction)
     // Only the index modulo 8 matters; keeping it reduced stops it growing.
     if (direction == -1) {
         led_index = (led_index % 8 + 8 + 7) % 8;
-        set_bitmap(ledsLabel, led_frames[led_index]);
+        led_show(led_frames[led_index]);
     } else {
         led_index = (led_index % 8 + 8) % 8;
-        set_bitmap(ledsLabel, led_frames[led_index]);
+        led_show(led_frames[led_index]);
         led_index = (led_index + 1) % 8;
     }
 }
@@ -194,7 +217,7 @@ void leds_animate(int direction)
 void leds_off()
 {
     if (ledsLabel)
-        set_bitmap(ledsLabel, led_off_frame);
+        led_show(led_off_frame);
 }
 
 // The transport buttons.

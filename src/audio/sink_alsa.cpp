@@ -29,23 +29,54 @@ snd_pcm_t *pcm_of(void *sink)
 // failure is reported once, by the caller, in its own words.
 void quiet(const char *, int, const char *, int, const char *, ...) {}
 
+// Periods of an eighth of a second, as aplay asks for: the writer and a
+// sound server's client thread wake eight times a second.  Three of them,
+// the fewest PulseAudio's plugin takes: a pause, which plays out what the
+// device holds, is silent within three eighths of a second.
+constexpr unsigned BUFFER_US = 375000, PERIOD_US = 125000;
+
+int set_hw(snd_pcm_t *pcm)
+{
+    snd_pcm_hw_params_t *hw = nullptr;
+    int err = snd_pcm_hw_params_malloc(&hw);
+    if (err < 0)
+        return err;
+    unsigned rate = SAMPLE_RATE, buffer = BUFFER_US, period = PERIOD_US;
+    int dir = 0;
+    if ((err = snd_pcm_hw_params_any(pcm, hw)) >= 0 &&
+        (err = snd_pcm_hw_params_set_rate_resample(pcm, hw, 1)) >= 0 &&
+        (err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) >= 0 &&
+        (err = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16)) >= 0 &&
+        (err = snd_pcm_hw_params_set_channels(pcm, hw, 2)) >= 0 &&
+        (err = snd_pcm_hw_params_set_rate_near(pcm, hw, &rate, &dir)) >= 0 &&
+        (err = snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer, &dir)) >= 0 &&
+        (err = snd_pcm_hw_params_set_period_time_near(pcm, hw, &period, &dir)) >= 0)
+        err = snd_pcm_hw_params(pcm, hw);
+    snd_pcm_hw_params_free(hw);
+    if (err >= 0 && rate != SAMPLE_RATE)
+        err = -EINVAL;
+    return err;
+}
+
 void *alsa_open(const std::string &name, std::string *why)
 {
     snd_lib_error_set_handler(quiet);
     snd_pcm_t *pcm = nullptr;
     int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    if (err == 0)
+    // A device that will not take those sizes gets ALSA's own choice.
+    if (err == 0 && set_hw(pcm) < 0)
         err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
-                                 SAMPLE_RATE, 1, 250000);
+                                 SAMPLE_RATE, 1, BUFFER_US);
     snd_pcm_uframes_t buffer = 0, period = 0;
     if (err == 0)
         err = snd_pcm_get_params(pcm, &buffer, &period);
-    snd_pcm_uframes_t avail_min = std::max(period, buffer / 2);
+    // A sound server asks for a period at a time, and wants it soon: the
+    // writer waits for a period of room, not more.
+    snd_pcm_uframes_t avail_min = period ? period : buffer / 2;
     snd_pcm_sw_params_t *sw = nullptr;
     if (err == 0)
         err = snd_pcm_sw_params_malloc(&sw);
-    // Start as soon as a period is in, so that a short range is heard too;
-    // wake the writer when half the buffer is free, not every period.
+    // Start as soon as a period is in, so that a short range is heard too.
     if (err == 0 && (err = snd_pcm_sw_params_current(pcm, sw)) == 0 &&
         (err = snd_pcm_sw_params_set_start_threshold(pcm, sw, period)) == 0 &&
         (err = snd_pcm_sw_params_set_avail_min(pcm, sw, avail_min)) == 0)
@@ -101,16 +132,19 @@ void alsa_wait(void *sink, int ms)
         return;
     long frames = s.avail_min - a;
     // A server tells of room in steps of its own: not less than 20 ms for
-    // room (half the buffer is still queued), a few for the last to play out.
-    long least = 20;
+    // room (two periods are still queued), and 10 ms more than the room
+    // missing, so that one wake finds the server's grant already in; a few
+    // ms for the last to play out.
+    long least = 20, late = 10;
     if (frames <= 0) {
         snd_pcm_sframes_t d = 0;
         frames = snd_pcm_delay(s.pcm, &d) == 0 ? d : 0;
         least = 2;
+        late = 0;
         if (frames <= 0)  // nothing to play out: the caller's own wait
             frames = ms * SAMPLE_RATE / 1000L;
     }
-    long wait = std::clamp(frames * 1000L / SAMPLE_RATE, std::min(least, static_cast<long>(ms)),
+    long wait = std::clamp(frames * 1000L / SAMPLE_RATE + late, std::min(least, static_cast<long>(ms)),
                            static_cast<long>(ms));
     pollfd p{s.wake_fd, POLLIN, 0};
     if (poll(&p, s.wake_fd >= 0 ? 1 : 0, static_cast<int>(wait)) > 0) {

@@ -528,3 +528,53 @@ TEST_F(DigitalOnce, StalledSourceLeavesRequestsAnswering)
 }
 
 }  // namespace
+
+// A drive read digitally: libcdio takes a cue sheet for a drive, so the
+// paranoia path is tried here on the disc's own samples.
+TEST_F(DigitalOnce, DriveReadsGiveTheDiscsSamplesWithAndWithoutParanoia)
+{
+    make_image(ONE_BINARY);
+    audio_toc toc;
+    toc.starts = {0, T1 + GAP2, T1 + GAP2 + T2};
+    toc.gaps = {0, T1, T1 + GAP2 + T2};
+    toc.data = {false, false, false};
+    toc.leadout = TOTAL;
+    // The trace goes to standard output: libcdio must not talk there.
+    std::string out_path = dir + "/stdout";
+    fflush(stdout);
+    int saved_out = dup(1);
+    int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 1);
+    close(fd);
+    // In order, across a track's start, the disc's last sectors, then back.
+    struct {
+        long lba;
+        int count;
+    } reads[] = {{0, 3}, {3, 4}, {T1 - 2, 5}, {TOTAL - 4, 4}, {10, 2}};
+    for (bool paranoia : {true, false}) {
+        audio_source src;
+        std::string why;
+        ASSERT_TRUE(cdda_source_open(cue, toc, paranoia, 8, &src, &why)) << why;
+        for (auto &r : reads) {
+            std::vector<int16_t> buf(static_cast<size_t>(r.count) * SECTOR_FRAMES * 2);
+            ASSERT_EQ(src.ops->read(src.impl, r.lba, r.count, buf.data()), 0) << r.lba;
+            EXPECT_TRUE(buf == expected(r.lba, r.lba + r.count))
+                << "paranoia " << paranoia << ", sector " << r.lba;
+        }
+        src.ops->close(src.impl);
+    }
+    audio_source none;
+    std::string why;
+    ASSERT_TRUE(cdda_source_open(dir + "/none.cue", toc, true, 8, &none, &why)) << why;
+    std::vector<int16_t> buf(SECTOR_FRAMES * 2);
+    errno = 0;
+    EXPECT_EQ(none.ops->read(none.impl, 0, 1, buf.data()), -1) << "no drive there";
+    EXPECT_EQ(errno, EIO);
+    none.ops->close(none.impl);
+    fflush(stdout);
+    dup2(saved_out, 1);
+    close(saved_out);
+    std::ifstream in(out_path);
+    std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(said + reports(), "") << "libcdio's own chatter";
+}

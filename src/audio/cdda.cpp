@@ -3,6 +3,7 @@
 // up, which can take many seconds.  Each open of the drive by the player
 // makes a new source, so a disc put in after an eject gets a fresh handle
 // (libcdio keeps the table of contents per handle).
+#include <cdio/logging.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
@@ -31,10 +32,15 @@ struct cdda {
     }
 };
 
+// libcdio warns on standard error of what it tries and fails; a failed
+// read is reported once, by the engine, in one line of its own.
+void quiet(cdio_log_level_t, const char *) {}
+
 bool ready(cdda &c)
 {
     if (c.drive)
         return true;
+    cdio_log_set_handler(quiet);
     c.drive = cdio_cddap_identify(c.device.c_str(), CDDA_MESSAGE_FORGETIT, nullptr);
     if (!c.drive || cdio_cddap_open(c.drive) != 0) {
         if (c.drive)

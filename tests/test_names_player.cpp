@@ -164,9 +164,16 @@ TEST_F(NamesPlayerTest, StoredTitleWins)
     EXPECT_EQ(read_all(info() + "/cd.406"), "Title:Stored\nProgram: 2\n");
 }
 
+// The network library is loaded only once the user asks for a lookup.
+bool libcurl_loaded()
+{
+    return read_all("/proc/self/maps").find("/libcurl") != std::string::npos;
+}
+
 TEST_F(NamesPlayerTest, NothingKnown)
 {
     start(demo_disc());
+    EXPECT_FALSE(libcurl_loaded());
     EXPECT_EQ(take_stdout(), "cdrom_get_curtrack: no status\n");
     EXPECT_EQ(label_of(titleBar), "No Title");
     EXPECT_EQ(window_title(), "Murbel");
@@ -249,6 +256,7 @@ TEST_F(NamesLookupTest, ArrivesOffTheLoopAndLeavesADraftAlone)
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
     EXPECT_TRUE(known_names.source.empty());
     EXPECT_EQ(window_title(), "Murbel");
+    EXPECT_TRUE(libcurl_loaded());
 
     click(titleBar);
     Widget field = XtNameToWidget(titleDialog, "value");

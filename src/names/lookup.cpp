@@ -4,6 +4,7 @@
 // leaves its result in the job and writes a byte to a pipe, which the
 // event loop watches with XtAppAddInput.
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -58,6 +59,53 @@ std::shared_ptr<fetch_job> running, queued;
 // MusicBrainz asks for at most one request a second from a client.
 std::atomic<int64_t> last_request_ms{-1000000};
 
+// libcurl, and the TLS and protocol libraries under it, would be a third
+// of the player's memory from start-up on: it is loaded when the user
+// first turns the lookup on.  Set once by the event loop before a worker
+// uses it.
+struct curl_calls {
+    decltype(&curl_global_init) global_init;
+    decltype(&curl_easy_init) easy_init;
+    decltype(&curl_easy_setopt) easy_setopt;
+    decltype(&curl_easy_perform) easy_perform;
+    decltype(&curl_easy_getinfo) easy_getinfo;
+    decltype(&curl_easy_cleanup) easy_cleanup;
+    decltype(&curl_easy_strerror) easy_strerror;
+};
+const curl_calls *libcurl = nullptr;
+
+template <typename Fn>
+bool find(void *lib, const char *name, Fn *fn)
+{
+    *fn = reinterpret_cast<Fn>(dlsym(lib, name));
+    return *fn != nullptr;
+}
+
+// Reported once, in one line, when it cannot be had: the lookup is then
+// left out, and the rest of the player goes on.
+bool load_libcurl()
+{
+    static curl_calls calls;
+    static bool tried = false;
+    if (tried)
+        return libcurl != nullptr;
+    tried = true;
+    void *lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!lib || !find(lib, "curl_global_init", &calls.global_init) ||
+        !find(lib, "curl_easy_init", &calls.easy_init) ||
+        !find(lib, "curl_easy_setopt", &calls.easy_setopt) ||
+        !find(lib, "curl_easy_perform", &calls.easy_perform) ||
+        !find(lib, "curl_easy_getinfo", &calls.easy_getinfo) ||
+        !find(lib, "curl_easy_cleanup", &calls.easy_cleanup) ||
+        !find(lib, "curl_easy_strerror", &calls.easy_strerror)) {
+        fprintf(stderr, "murbel: no lookup of disc names: %s\n", dlerror());
+        return false;
+    }
+    calls.global_init(CURL_GLOBAL_DEFAULT);
+    libcurl = &calls;
+    return true;
+}
+
 int64_t steady_ms()
 {
     using namespace std::chrono;
@@ -89,33 +137,33 @@ void stop_workers()
 // GET url into body; false with why on any failure.
 bool http_get(const std::string &url, std::string *body, std::string *why)
 {
-    CURL *c = curl_easy_init();
+    CURL *c = libcurl->easy_init();
     if (!c) {
         *why = "libcurl gave no handle";
         return false;
     }
     char error[CURL_ERROR_SIZE] = "";
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_USERAGENT, "Murbel/" MURBEL_VERSION " ( " MURBEL_CONTACT " )");
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, TIMEOUT_MS);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, TIMEOUT_MS);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 3L);
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MAX_ANSWER));
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, take_bytes);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, body);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, keep_going);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    CURLcode rc = curl_easy_perform(c);
+    libcurl->easy_setopt(c, CURLOPT_URL, url.c_str());
+    libcurl->easy_setopt(c, CURLOPT_USERAGENT, "Murbel/" MURBEL_VERSION " ( " MURBEL_CONTACT " )");
+    libcurl->easy_setopt(c, CURLOPT_TIMEOUT_MS, TIMEOUT_MS);
+    libcurl->easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, TIMEOUT_MS);
+    libcurl->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    libcurl->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    libcurl->easy_setopt(c, CURLOPT_MAXREDIRS, 3L);
+    libcurl->easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    libcurl->easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    libcurl->easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MAX_ANSWER));
+    libcurl->easy_setopt(c, CURLOPT_WRITEFUNCTION, take_bytes);
+    libcurl->easy_setopt(c, CURLOPT_WRITEDATA, body);
+    libcurl->easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+    libcurl->easy_setopt(c, CURLOPT_XFERINFOFUNCTION, keep_going);
+    libcurl->easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    CURLcode rc = libcurl->easy_perform(c);
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(c);
+    libcurl->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    libcurl->easy_cleanup(c);
     if (rc != CURLE_OK) {
-        *why = *error ? error : curl_easy_strerror(rc);
+        *why = *error ? error : libcurl->easy_strerror(rc);
         if (rc == CURLE_WRITE_ERROR || rc == CURLE_FILESIZE_EXCEEDED)
             *why = "the answer is larger than " + std::to_string(MAX_ANSWER) + " bytes";
         return false;
@@ -246,7 +294,6 @@ bool watch_pipe()
     }
     XtAppAddInput(app_context, wake_pipe[0], reinterpret_cast<XtPointer>(XtInputReadMask),
                   cb_fetched, nullptr);
-    curl_global_init(CURL_GLOBAL_DEFAULT);
     atexit(stop_workers);  // after the libraries' own handlers, so run before them
     return true;
 }
@@ -255,6 +302,8 @@ bool watch_pipe()
 
 void names_fetch_start(const disc_toc &toc, bool want_lookup, const std::string &drive_path)
 {
+    if (want_lookup && toc.tracks() >= 1 && !load_libcurl())
+        want_lookup = false;
     if ((!want_lookup && drive_path.empty()) || toc.tracks() < 1 || !watch_pipe())
         return;
     auto job = std::make_shared<fetch_job>();

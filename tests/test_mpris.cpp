@@ -92,7 +92,8 @@ protected:
         take_requests();
     }
 
-    // Both ends of the bus and the toolkit's due timers, once.
+    // Both ends of the bus and the toolkit's due timers, once, and the
+    // check the event loop makes before it sleeps.
     void pump_once()
     {
         mpris_dispatch();
@@ -100,6 +101,7 @@ protected:
             ;
         while (XtAppPending(app_context) & (XtIMTimer | XtIMAlternateInput))
             XtAppProcessEvent(app_context, XtIMTimer | XtIMAlternateInput);
+        mpris_check_changes();
         sd_bus_wait(client, 2000);
     }
 

@@ -1,8 +1,9 @@
 // The session-bus connection inside the toolkit's event loop: the bus
 // descriptor is watched with XtAppAddInput and sd-bus's next deadline
 // becomes an Xt timeout, so there is no second loop and no thread.  The
-// properties are compared with what was last announced after every user
-// action and on a short timer, and what differs is signalled.
+// properties are compared with what was last announced whenever the loop
+// is about to sleep, after whatever woke it (a click, a key, the play
+// timer, a bus call), and what differs is signalled: no wake-ups of its own.
 #include "mpris/mpris.h"
 
 #include <poll.h>
@@ -30,7 +31,7 @@ struct timer {
     XtIntervalId id;
     bool armed;
 };
-static timer deadline_timer, check_timer, soon_timer;
+static timer deadline_timer;
 
 // What the desktop was last told.
 struct announced {
@@ -44,8 +45,6 @@ struct announced {
     uint64_t at_ms = 0;
 };
 static announced last;
-
-constexpr unsigned long CHECK_MS = 250;
 
 static uint64_t monotonic_us()
 {
@@ -146,8 +145,6 @@ static void unwatch()
         XtRemoveInput(write_input);
     reading = writing = false;
     disarm(deadline_timer);
-    disarm(check_timer);
-    disarm(soon_timer);
 }
 
 static void bus_lost(int r)
@@ -272,9 +269,10 @@ void mpris_check_changes()
     if (now.can_seek != last.can_seek)
         player.push_back("CanSeek");
     bool seeked = jumped(last, now);
-    // Steady play moves dur once a second: the reference is renewed only
-    // now and then, so that the clock's rounding does not add up.
-    if (!player.empty() || seeked || now.track != last.track || now.dur != last.dur)
+    // The reference for telling a jump is renewed only with a change told
+    // or a new track: steady play stays within a second of it however often
+    // this runs, and the steps of a scan add up to a jump.
+    if (!player.empty() || seeked || now.track != last.track)
         last = now;
     emit(MPRIS_PLAYER, player);
     if (seeked)
@@ -292,26 +290,10 @@ void mpris_seeked()
     last.at_ms = monotonic_us() / 1000;
 }
 
-static void cb_check(XtPointer, XtIntervalId *)
+static void block_hook(XtPointer)
 {
-    check_timer.armed = false;
-    mpris_check_changes();
-    if (mpris_bus)
-        arm(check_timer, CHECK_MS, cb_check);
-}
-
-static void cb_check_soon(XtPointer, XtIntervalId *)
-{
-    soon_timer.armed = false;
-    mpris_check_changes();
-}
-
-// Runs before every action (clicks, keys, the scrollbar): the check
-// follows once the action's callbacks are done.
-static void action_hook(Widget, XtPointer, String, XEvent *, String *, Cardinal *)
-{
-    if (mpris_bus && !soon_timer.armed)
-        arm(soon_timer, 0, cb_check_soon);
+    if (mpris_bus && !dispatching)
+        mpris_check_changes();
 }
 
 // ---- start and stop ----
@@ -342,11 +324,10 @@ void mpris_start()
     last = current();
     static bool hooked = false;
     if (!hooked) {
-        XtAppAddActionHook(app_context, action_hook, nullptr);
+        XtAppAddBlockHook(app_context, block_hook, nullptr);
         atexit(stop_at_exit);
         hooked = true;
     }
-    arm(check_timer, CHECK_MS, cb_check);
     rearm();
 }
 

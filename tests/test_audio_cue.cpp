@@ -60,6 +60,7 @@ TEST(CueSheet, RefusesWhatCannotBePlayedWithOneLine)
         {"TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "not a cue sheet ("},  // libcue: no file
         {"FILE \"a\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\nnonsense here\n", "not a cue sheet"},
         {"FILE \"a\" BINARY\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n", "track 1: no INDEX 01"},
+        {"FILE \"\" AIFF\n  TRACK 01 AUDIO\n    INDEX 01 00\n", "track 1: no FILE for it"},
         {"FILE \"a\" BINARY\n  TRACK 01 AUDIO\n    INDEX 00 00:00:10\n    INDEX 01 00:00:05\n",
          "track 1: INDEX 00 after INDEX 01"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n",

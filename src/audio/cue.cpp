@@ -136,7 +136,8 @@ std::string read_tracks(const Cd *cd, const std::map<std::string, std::string> &
         return "more than 99 tracks";
     for (int i = 1; i <= n; i++) {
         const Track *t = cd_get_track(cd, i);
-        if (!t || !track_get_filename(t))
+        // An empty name would name the sheet's own folder.
+        if (!t || !track_get_filename(t) || !*track_get_filename(t))
             return track_error(i, "no FILE for it");
         cue_track ct;
         ct.file = track_get_filename(t);

@@ -32,8 +32,9 @@ struct cdda {
     }
 };
 
-// libcdio warns on standard error of what it tries and fails; a failed
-// read is reported once, by the engine, in one line of its own.
+// libcdio writes warnings of what it tries and fails to standard output,
+// where the trace goes; a failed read is reported once, by the engine, in
+// one line of its own.
 void quiet(cdio_log_level_t, const char *) {}
 
 bool ready(cdda &c)

@@ -59,8 +59,8 @@ std::shared_ptr<fetch_job> running, queued;
 // MusicBrainz asks for at most one request a second from a client.
 std::atomic<int64_t> last_request_ms{-1000000};
 
-// libcurl, and the TLS and protocol libraries under it, would be a third
-// of the player's memory from start-up on: it is loaded when the user
+// libcurl, and the TLS and protocol libraries under it, would be over a
+// third of the player's memory from start-up on: it is loaded when the user
 // first turns the lookup on.  Set once by the event loop before a worker
 // uses it.
 struct curl_calls {

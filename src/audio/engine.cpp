@@ -54,6 +54,9 @@ struct engine_state {
     // a play stopped at once (as the player's reset does) is never heard.
     bool fresh = false;
     int64_t play_at_us = 0;
+    // The play's first frame, and when it was first written (-1: not yet).
+    long start_frame = 0;
+    int64_t first_write_us = -1;
     bool device_paused = false;
     int left = 255, right = 255;
     long underruns = 0;
@@ -245,9 +248,21 @@ void wait_request(engine_state &s, std::unique_lock<std::mutex> &lock)
     s.sink_idle = false;
 }
 
+// Nothing of a play is heard before its first write: a device just
+// started may tell of less delay than it has (a sound server's does), and
+// the position is never put further on than the time since that write.
+long not_after(const engine_state &s)
+{
+    if (s.first_write_us < 0)
+        return s.start_frame;
+    int64_t us = std::max<int64_t>(0, audio_clock_now_us() - s.first_write_us);
+    return s.start_frame + static_cast<long>(us * SAMPLE_RATE / 1000000);
+}
+
 void set_played(engine_state &s, long delay)
 {
-    s.played_frame = std::max(s.played_frame, s.written_frame - std::max(0L, delay));
+    long now = std::min(s.written_frame - std::max(0L, delay), not_after(s));
+    s.played_frame = std::max(s.played_frame, now);
     s.played_at_us = audio_clock_now_us();
 }
 
@@ -295,7 +310,10 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
     // theirs to hear.  Checked last thing before the write.
     if (seq != s.seq)
         return;
-    s.fresh = false;
+    if (s.fresh) {
+        s.fresh = false;
+        s.first_write_us = audio_clock_now_us();
+    }
     long err = 0, xruns = 0;
     long delay = unlocked(lock, [&] {
         long done = 0;
@@ -435,7 +453,7 @@ long heard(const engine_state &s)
         return s.played_frame;
     int64_t us = audio_clock_now_us() - s.played_at_us;
     long more = static_cast<long>(std::max<int64_t>(0, us) * SAMPLE_RATE / 1000000);
-    return std::min(s.played_frame + more, s.written_frame);
+    return std::max(s.played_frame, std::min({s.played_frame + more, s.written_frame, not_after(s)}));
 }
 
 }  // namespace
@@ -492,6 +510,8 @@ int audio_engine_play(audio_engine *e, long from, long to)
     s.read_frame = s.written_frame = s.played_frame = from * SECTOR_FRAMES;
     s.end_frame = to * SECTOR_FRAMES;
     s.played_at_us = s.play_at_us = audio_clock_now_us();
+    s.start_frame = s.played_frame;
+    s.first_write_us = -1;
     s.fresh = true;
     s.state = AUDIO_PLAYING;
     s.need_drop = true;

@@ -16,12 +16,7 @@
 #                    starts track 1 afresh, since the drive held nothing
 source "$(dirname "$0")/lib.sh"
 
-make_disc <<'DISC'
-track 1 00:02:00
-track 2 03:00:00
-track 3 06:00:00
-leadout 09:00:00
-DISC
+make_three_track_disc
 
 start_x
 start_player

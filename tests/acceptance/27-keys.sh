@@ -26,12 +26,7 @@
 #  q                             quit (exit status 0)
 source "$(dirname "$0")/lib.sh"
 
-make_disc <<'DISC'
-track 1 00:02:00
-track 2 03:00:00
-track 3 06:00:00
-leadout 09:00:00
-DISC
+make_three_track_disc
 WITH_WM=${WITH_WM:-0}
 
 start_x

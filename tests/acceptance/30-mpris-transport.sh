@@ -13,12 +13,7 @@
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/bus.sh"
 
-make_disc <<'DISC'
-track 1 00:02:00
-track 2 03:00:00
-track 3 06:00:00
-leadout 09:00:00
-DISC
+make_three_track_disc
 
 start_x
 start_bus

@@ -142,6 +142,12 @@ make_disc()
     { cat; echo "log $REQLOG"; } >"$file"
 }
 
+# Three tracks of three minutes, the first at 00:02:00.
+make_three_track_disc()
+{
+    printf 'track 1 00:02:00\ntrack 2 03:00:00\ntrack 3 06:00:00\nleadout 09:00:00\n' | make_disc "$@"
+}
+
 # Found by its class, as its title follows the disc's names.
 shell_window() { xdotool search --classname '^murbel$' 2>/dev/null | head -n 1; }
 

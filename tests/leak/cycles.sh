@@ -25,12 +25,7 @@ WARMUP=${LEAK_WARMUP:-20}
 RSS_SLACK_KB=${LEAK_RSS_KB:-200}
 [ "$CYCLES" -gt "$WARMUP" ] || fail "LEAK_CYCLES must exceed LEAK_WARMUP"
 
-make_disc <<'DISC'
-track 1 00:02:00
-track 2 03:00:00
-track 3 06:00:00
-leadout 09:00:00
-DISC
+make_three_track_disc
 
 start_x
 start_player

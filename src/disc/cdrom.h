@@ -34,6 +34,12 @@ struct msf_t {
     uint8_t minute, second, frame;
 };
 
+// An address in frames (1/75 s) from 00:00:00.
+inline long msf_frames(const msf_t &m)
+{
+    return (m.minute * 60L + m.second) * 75 + m.frame;
+}
+
 struct selection;
 
 struct cdrom_info {

@@ -92,11 +92,6 @@ bool mpris_can_seek()
     return mpris_disc_present() && has_track();
 }
 
-static long msf_frames(const msf_t &m)
-{
-    return (m.minute * 60L + m.second) * 75L + m.frame;
-}
-
 static long track_start(int t)
 {
     return msf_frames(CDI.addrs[t - CDI.min]);

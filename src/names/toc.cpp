@@ -13,7 +13,7 @@ disc_toc current_toc()
         return toc;
     toc.first = CDI.min;
     for (const msf_t &a : CDI.addrs)
-        toc.frames.push_back((a.minute * 60L + a.second) * 75 + a.frame);
+        toc.frames.push_back(msf_frames(a));
     return toc;
 }
 

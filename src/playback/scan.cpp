@@ -250,10 +250,10 @@ int cdrom_seek(long frame)
     if (cdrom_open() == -1 || !(CDI.state & CDROM_PLAYING) || !bounds_known(CDI.curtrack))
         return -1;
     const msf_t &s = start_of(CDI.curtrack);
-    long start = secs(s) * 75L + s.frame;
+    long start = msf_frames(s);
     // The range ends where cdrom_play's would: one frame before its end.
     const msf_t &end = one_track_mode() ? end_of(CDI.curtrack) : CDI.addrs.back();
-    long last = std::max(secs(end) * 75L + end.frame - 1, start);
+    long last = std::max(msf_frames(end) - 1, start);
     long at = std::clamp(start + frame, start, last);
     msf_t p = at_secs(static_cast<int>(at / 75), static_cast<uint8_t>(at % 75));
     msf_t e = at_secs(static_cast<int>(last / 75), static_cast<uint8_t>(last % 75));

@@ -181,6 +181,19 @@ TEST_F(NamesPlayerTest, NothingKnown)
     EXPECT_EQ(window_title(), "Murbel");
 }
 
+// A sheet named in capitals is an image to the drive layer, and so it is
+// to the names: its CD-Text is read, no drive is asked.
+TEST_F(NamesPlayerTest, CueSheetNamedInCapitalsGivesItsCdText)
+{
+    write_file(scratch + "/disc.bin", std::string(100L * 2352, '\0'));
+    std::string cue = write_file(scratch + "/ALBUM.CUE",
+                                 "PERFORMER \"Nobody\"\nTITLE \"Silence\"\n"
+                                 "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    start(demo_disc(), {"-device", cue, "-audioDevice", "wav:" + scratch + "/heard.wav"});
+    EXPECT_EQ(known_names.source, "cue " + cue);
+    EXPECT_EQ(label_of(titleBar), "Nobody - Silence");
+}
+
 TEST_F(NamesPlayerTest, NewDiscBringsItsOwnNames)
 {
     put_xmcd("0f027403", DEMO_XMCD);

@@ -35,7 +35,7 @@ static struct close_at_exit {
     }
 } close_at_exit;
 
-static bool is_cue_sheet(const char *path)
+bool drive_is_image_path(const char *path)
 {
     size_t len = strlen(path);
     return len > 4 && strcasecmp(path + len - 4, ".cue") == 0;
@@ -50,7 +50,7 @@ static const drive_ops *backend_for(const char **path)
             return ops;
         }
     }
-    if (is_cue_sheet(*path))
+    if (drive_is_image_path(*path))
         return &image_drive_ops;
     return drive_digital_default() ? &cdda_drive_ops : &platform_drive_ops;
 }

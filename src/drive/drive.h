@@ -92,6 +92,9 @@ int drive_set_volume(int handle, uint8_t left, uint8_t right);
 // application resources).  With digital set, drive paths are read
 // digitally too; "cdda:PATH" always is, and a path ending in ".cue" is a
 // disc image.
+// A disc image: a path ending in ".cue", in either case.
+bool drive_is_image_path(const char *path);
+
 struct drive_digital_settings {
     bool digital = false;
     bool paranoia = true;

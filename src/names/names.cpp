@@ -26,12 +26,6 @@ const size_t MAX_SHEET = 1 << 20;
 
 names_trust known_trust = TRUST_NONE;
 
-bool ends_with(const std::string &s, const char *tail)
-{
-    std::string t = tail;
-    return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
-}
-
 bool stored_title_given()
 {
     return title && *title != NO_TITLE && *title != NO_DISC &&
@@ -75,7 +69,7 @@ std::string real_drive_path()
         return "";
     }
     std::string d = dev;
-    if (d.compare(0, 4, "sim:") == 0 || ends_with(d, ".cue"))
+    if (d.compare(0, 4, "sim:") == 0 || drive_is_image_path(dev))
         return "";
     if (d.compare(0, 5, "cdda:") == 0)
         d = d.substr(5);
@@ -87,7 +81,7 @@ names_found local_names(const disc_toc &toc)
     names_found f;
     const char *dev = app_resources.device;
     std::string sheet;
-    if (dev && ends_with(dev, ".cue") && read_sheet(dev, &sheet)) {
+    if (dev && drive_is_image_path(dev) && read_sheet(dev, &sheet)) {
         lookup_result r = cue_cdtext_parse(sheet);
         if (r.ok)
             f = {r.names, TRUST_CDTEXT, std::string("cue ") + dev};
@@ -155,7 +149,7 @@ std::string names_title_text()
 }
 
 // UTF-8: the shell converts it for each property.
-static std::string window_title_utf8()
+std::string window_title_text()
 {
     std::string disc = stored_title_given() ? text_clean(*title)
                        : known_names.album.empty() ? known_names.artist
@@ -169,18 +163,13 @@ static std::string window_title_utf8()
     return disc.empty() ? "Murbel" : disc;
 }
 
-std::string window_title_text()
-{
-    return window_title_utf8();
-}
-
 void window_title_update()
 {
     if (!top_shell)
         return;
     static std::string shown;
     static bool shown_realized = false;
-    std::string utf8 = window_title_utf8();
+    std::string utf8 = window_title_text();
     bool realized = XtIsRealized(top_shell);
     if (utf8 == shown && realized == shown_realized)
         return;

@@ -15,7 +15,7 @@ namespace {
 
 struct alsa_sink {
     snd_pcm_t *pcm = nullptr;
-    bool can_pause = false;  // a card of its own that pauses exactly
+    bool can_pause = false;  // holds what it has, as a sound server's cork does
     long avail_min = 1;      // room worth a write
     int wake_fd = -1;        // ends a wait at once
 };
@@ -29,11 +29,11 @@ snd_pcm_t *pcm_of(void *sink)
 // failure is reported once, by the caller, in its own words.
 void quiet(const char *, int, const char *, int, const char *, ...) {}
 
-// Periods of an eighth of a second, as aplay asks for: the writer and a
-// sound server's client thread wake eight times a second.  Three of them,
-// the fewest PulseAudio's plugin takes: a pause, which plays out what the
-// device holds, is silent within three eighths of a second.
-constexpr unsigned BUFFER_US = 375000, PERIOD_US = 125000;
+// Periods of a quarter of a second: the writer and a sound server's client
+// thread wake four times a second, half as often as aplay's.  Three of
+// them, the fewest PulseAudio's plugin takes; a pause holds them (a sound
+// server corks the stream), so the deep queue costs nothing in quickness.
+constexpr unsigned BUFFER_US = 750000, PERIOD_US = 250000;
 
 int set_hw(snd_pcm_t *pcm)
 {
@@ -94,7 +94,7 @@ void *alsa_open(const std::string &name, std::string *why)
     snd_pcm_hw_params_t *hw = nullptr;
     if (snd_pcm_hw_params_malloc(&hw) == 0) {
         if (snd_pcm_hw_params_current(pcm, hw) == 0)
-            s->can_pause = snd_pcm_hw_params_can_pause(hw) && snd_pcm_type(pcm) == SND_PCM_TYPE_HW;
+            s->can_pause = snd_pcm_hw_params_can_pause(hw);
         snd_pcm_hw_params_free(hw);
     }
     return s;
@@ -185,10 +185,8 @@ long alsa_delay(void *sink)
     return d;
 }
 
-// Through a sound server (PulseAudio's plugin) a pause loses a few tens
-// of milliseconds, and the delay it reports is not exact enough to go on
-// from; there the device is left to play out what it holds, and the play
-// goes on after it, so that nothing is lost or heard twice.
+// A device that cannot pause is left to play out what it holds, and the
+// play goes on after it, so that nothing is lost or heard twice.
 int alsa_pause(void *sink, bool on)
 {
     alsa_sink &s = *static_cast<alsa_sink *>(sink);

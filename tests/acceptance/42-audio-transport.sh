@@ -23,7 +23,7 @@ T1=$(track_start 1) T2=$(track_start 2) T3=$(track_start 3) T4=$(track_start 4)
 start_x
 start_pulse
 start_capture
-start_listened_player -xrm '*scanPauseInterval: 2' -xrm '*replayThreshold: 100'
+start_listened_player -xrm '*scanPauseInterval: 3' -xrm '*replayThreshold: 100'
 expect_trace "cdrom_get_curtrack: no status"
 
 click playButton
@@ -51,7 +51,7 @@ wait_heard_until "$(addr_plus "$T2" 1)"
 [ "$(heard_stretch 3 from)" = "$T2" ] || fail "Previous: heard $(heard_stretch 3), not from $T2"
 
 # Held on, the button steps at the click and at the next play tick, which
-# comes again only after scanPauseInterval (2 s here); let go, it steps
+# comes again only after scanPauseInterval (3 s here); let go, it steps
 # once more: three jumps, each heard for a while.
 click ffButton
 expect_trace "cb_cdrom_ff: moving forward in track 2"

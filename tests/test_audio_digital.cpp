@@ -442,6 +442,41 @@ TEST_F(DigitalOnce, EjectedImageComesBackWhenTheSheetIsTouched)
     EXPECT_EQ(hdr.last, 3);
 }
 
+// A sheet moved away is a disc taken out, and moved back, put in again:
+// seen at the next request when its own folder changed, and a second
+// later when the change was elsewhere (the target of a link).
+TEST_F(DigitalOnce, SheetMovedAwayAndBackIsSeenAtOnceOrWithinASecond)
+{
+    make_image(ONE_BINARY);
+    std::string elsewhere = dir + "/elsewhere", link = elsewhere + "/disc.cue";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(cue.c_str(), link.c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/disc.bin").c_str(), (elsewhere + "/disc.bin").c_str()), 0);
+    struct {
+        const char *name;
+        std::string path;
+        int later_ms;
+    } cases[] = {{"the sheet", cue, 0}, {"a link to it", link, 1000}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        h = drive_open(c.path.c_str());
+        ASSERT_GE(h, 0);
+        drive_toc_header hdr{};
+        ASSERT_EQ(drive_read_toc_header(h, &hdr), 0);
+        ASSERT_EQ(rename(cue.c_str(), (dir + "/away.cue").c_str()), 0);
+        audio_clock_advance_ms(c.later_ms);
+        EXPECT_EQ(drive_read_toc_header(h, &hdr), -1);
+        EXPECT_EQ(errno, ENOMEDIUM);
+        ASSERT_EQ(rename((dir + "/away.cue").c_str(), cue.c_str()), 0);
+        audio_clock_advance_ms(c.later_ms);
+        EXPECT_EQ(drive_read_toc_header(h, &hdr), 0);
+        EXPECT_EQ(hdr.last, 3);
+        ASSERT_EQ(play(0, 10), 0) << "the disc plays again";
+        drive_close(h);
+        h = -1;
+    }
+}
+
 TEST_F(DigitalOnce, BadInputGivesOneClearLine)
 {
     struct {

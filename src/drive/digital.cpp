@@ -10,7 +10,9 @@
 // table and block on an empty drive.
 #include "drive/digital.h"
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -69,9 +71,63 @@ struct tray {
     bool open = false;
     bool reported = false;  // a bad sheet, told for this version
     file_id reported_id;
+    int wd = -1;            // the watch on the sheet's folder
+    bool changed = true;    // the folder changed since the sheet was looked at
+    int64_t looked_us = 0;
 };
 
 std::map<std::string, tray> trays;
+
+// Every request looks at the sheet, and a walk of its path, cold on each
+// play tick, was most of the tick's time.  The sheet's folder is watched
+// instead, and the sheet looked at when the folder changed; and once a
+// second all the same, for what a watch does not see: a folder above
+// renamed, the target of a link, another machine's change to a network
+// file system.
+constexpr int64_t LOOK_AGAIN_US = 1000000;
+
+int watch_fd()
+{
+    static const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    return fd;
+}
+
+void take_changes()
+{
+    alignas(inotify_event) char buf[4096];
+    ssize_t n;
+    while (watch_fd() >= 0 && (n = read(watch_fd(), buf, sizeof buf)) > 0) {
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const inotify_event *ev = reinterpret_cast<const inotify_event *>(buf + at);
+            for (auto &entry : trays) {
+                tray &t = entry.second;
+                if (ev->wd < 0 || ev->wd == t.wd)  // wd -1: events were lost
+                    t.changed = true;
+                if (ev->wd == t.wd && (ev->mask & IN_IGNORED))
+                    t.wd = -1;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        }
+    }
+}
+
+bool may_have_changed(const std::string &path, tray &t)
+{
+    take_changes();
+    int64_t now = audio_clock_now_us();
+    if (t.wd >= 0 && !t.changed && now - t.looked_us < LOOK_AGAIN_US)
+        return false;
+    if (t.wd < 0 && watch_fd() >= 0) {
+        size_t slash = path.find_last_of('/');
+        std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        t.wd = inotify_add_watch(watch_fd(), folder.c_str(),
+                                 IN_ATTRIB | IN_CLOSE_WRITE | IN_MODIFY | IN_CREATE | IN_DELETE |
+                                     IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF);
+    }
+    t.changed = false;
+    t.looked_us = now;
+    return true;
+}
 
 struct digital_drive {
     std::string path;
@@ -132,14 +188,17 @@ void load_image(digital_drive &d, tray &t)
 void sync_image(digital_drive &d)
 {
     tray &t = trays[d.path];
-    file_id id = stat_id(d.path);
-    if (!t.seen || !(id == t.id)) {
-        t.seen = true;
-        t.id = id;
-        t.open = false;
+    if (may_have_changed(d.path, t)) {
+        file_id id = stat_id(d.path);
+        if (!t.seen || !(id == t.id)) {
+            t.seen = true;
+            t.id = id;
+            t.open = false;
+        }
     }
     if (!t.id.exists || t.open) {
         stop_engine(d);
+        d.loaded = false;  // a sheet moved away and back is the disc put in again
     } else if (d.loaded && d.loaded_id == t.id) {
         return;
     } else if (t.reported && t.reported_id == t.id) {

@@ -22,7 +22,7 @@ constexpr long CHUNK_FRAMES = RING_FRAMES / 2;      // one read of the medium
 constexpr long START_FRAMES = 25L * SECTOR_FRAMES;
 constexpr long WRITE_FRAMES = 50L * SECTOR_FRAMES;  // one write to the device, at most
 // Sinks are woken by requests; this only bounds a wait that went wrong.
-// Longer than a device's period, or the wait for one is cut in two.
+// Longer than a device's period, or the wait for one is cut short.
 constexpr int WAIT_MS = 1000;
 static_assert(AUDIO_LEAD_MS < WAIT_MS, "a lead is waited for in one wait");
 

@@ -29,11 +29,13 @@ snd_pcm_t *pcm_of(void *sink)
 // failure is reported once, by the caller, in its own words.
 void quiet(const char *, int, const char *, int, const char *, ...) {}
 
-// Periods of a quarter of a second: the writer and a sound server's client
-// thread wake four times a second, half as often as aplay's.  Three of
-// them, the fewest PulseAudio's plugin takes; a pause holds them (a sound
-// server corks the stream), so the deep queue costs nothing in quickness.
-constexpr unsigned BUFFER_US = 750000, PERIOD_US = 250000;
+// Periods of a third of a second: the writer wakes three times a second,
+// and a sound server's client thread about twice as often.  Three of
+// them, the fewest PulseAudio's plugin takes.  A pause holds them (a sound
+// server corks the stream) and a new play drops them, so the deep queue
+// slows neither; a change of volume, made on the samples, is heard when
+// what was queued has played.
+constexpr unsigned BUFFER_US = 1000000, PERIOD_US = 333333;
 
 int set_hw(snd_pcm_t *pcm)
 {

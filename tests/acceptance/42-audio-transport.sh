@@ -52,7 +52,8 @@ wait_heard_until "$(addr_plus "$T2" 1)"
 
 # Held on, the button steps at the click and at the next play tick, which
 # comes again only after scanPauseInterval (3 s here); let go, it steps
-# once more: three jumps, each heard for a while.
+# once more: at least three jumps heard for a while (the click's own may
+# be cut off unheard by the first tick's).
 click ffButton
 expect_trace "cb_cdrom_ff: moving forward in track 2"
 tick_step() { [ "$(heard | wc -l)" -ge 5 ]; }
@@ -74,6 +75,14 @@ for n in $(seq 4 "$stretches"); do
     before=$(addr_frames "$(heard_stretch $((n - 1)) to)")
     read_at=$(($(addr_frames "$from") - 75 * SECTOR_FRAMES))
     off=$((before - read_at))
+    # The click's own step may be dropped unheard by the first play tick's
+    # step, which follows within 250 ms, sooner than a sound server with a
+    # deep queue lets the first of it out: that step read the click's
+    # target, a second on from what was heard.
+    if [ "$n" -eq 4 ] && [ $off -lt $((-LAG)) ]; then
+        off=$((off + 75 * SECTOR_FRAMES))
+        note "jump 1 came after a step not heard"
+    fi
     note "jump $((n - 3)): heard up to $(heard_stretch $((n - 1)) to), position read $(frames_addr $read_at): $off frames"
     [ $off -ge $((-LAG)) ] && [ $off -le $((SECTOR_FRAMES + LAG)) ] ||
         fail "the position read ($(frames_addr $read_at)) is not what was heard ($(heard_stretch $((n - 1)) to))"

@@ -88,13 +88,13 @@ int drive_allow_removal(int handle);
 int drive_eject(int handle);
 int drive_set_volume(int handle, uint8_t left, uint8_t right);
 
+// A disc image: a path ending in ".cue", in either case.
+bool drive_is_image_path(const char *path);
+
 // How the backends that play the audio themselves are set up (from the
 // application resources).  With digital set, drive paths are read
 // digitally too; "cdda:PATH" always is, and a path ending in ".cue" is a
 // disc image.
-// A disc image: a path ending in ".cue", in either case.
-bool drive_is_image_path(const char *path);
-
 struct drive_digital_settings {
     bool digital = false;
     bool paranoia = true;

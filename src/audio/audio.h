@@ -24,6 +24,7 @@ struct audio_toc {
     std::vector<long> starts;  // INDEX 01 of each track
     std::vector<long> gaps;    // where each track's pregap begins (= starts when none)
     std::vector<bool> data;    // data track: never played
+    std::vector<bool> pre;     // recorded with pre-emphasis (empty: none is)
     long leadout = 0;
 
     int last() const { return first + static_cast<int>(starts.size()) - 1; }
@@ -51,6 +52,7 @@ struct cue_track {
     std::string file;  // as the sheet names it
     cue_file_type type = CUE_BINARY;
     bool data = false;
+    bool pre = false;  // FLAGS PRE: recorded with pre-emphasis
     int sector_bytes = SECTOR_BYTES;  // of this track's sectors in its file
     long index0 = -1;                 // in the file, sectors; -1: none
     long index1 = 0;

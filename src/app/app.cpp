@@ -54,6 +54,8 @@ static XtResource resources[] = {
      XtRBoolean, &app_resources.digitalAudio},
     {"paranoia", "Paranoia", XtRBoolean, sizeof(Boolean), offset(paranoia), XtRBoolean,
      &app_resources.paranoia},
+    {"deemphasis", "Deemphasis", XtRBoolean, sizeof(Boolean), offset(deemphasis), XtRBoolean,
+     &app_resources.deemphasis},
     {"cdSpeed", "CdSpeed", XtRInt, sizeof(int), offset(cdSpeed), XtRInt,
      &app_resources.cdSpeed},
     {"audioDevice", "AudioDevice", XtRString, sizeof(char *), offset(audioDevice), XtRString,
@@ -97,6 +99,7 @@ static void set_default_resources()
     app_resources.pausePauseInterval = 0.5f;
     app_resources.digitalAudio = False;
     app_resources.paranoia = True;
+    app_resources.deemphasis = True;
     app_resources.cdSpeed = 8;
     app_resources.lookup = False;
 }

@@ -20,6 +20,7 @@ struct AppResources {
     // Digital playback: the audio is read and played through the sound card.
     Boolean digitalAudio;
     Boolean paranoia;
+    Boolean deemphasis;
     int cdSpeed;
     char *audioDevice;
     // Names of discs and tracks.

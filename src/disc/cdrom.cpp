@@ -29,6 +29,7 @@ static int open_device()
     drive_digital_settings digital;
     digital.digital = app_resources.digitalAudio;
     digital.paranoia = app_resources.paranoia;
+    digital.deemphasis = app_resources.deemphasis;
     digital.speed = app_resources.cdSpeed;
     if (app_resources.audioDevice && *app_resources.audioDevice)
         digital.audio_device = app_resources.audioDevice;

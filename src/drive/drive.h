@@ -98,6 +98,7 @@ bool drive_is_image_path(const char *path);
 struct drive_digital_settings {
     bool digital = false;
     bool paranoia = true;
+    bool deemphasis = true;  // filter tracks recorded with pre-emphasis
     int speed = 8;
     const char *audio_device = "default";
 };

@@ -72,3 +72,68 @@ TEST(Deemphasis, PiecesMatchOneRunAndResetForgets)
     deemphasis_run(&d, again.data(), long(again.size() / 2));
     EXPECT_EQ(whole, again);
 }
+
+namespace {
+
+// Twenty sectors of noise; track 2 (pregap from sector 8, INDEX 01 at 10)
+// was recorded with pre-emphasis.
+struct memory_disc {
+    std::vector<int16_t> samples = std::vector<int16_t>(20 * SECTOR_FRAMES * 2);
+    int closed = 0;
+};
+
+int memory_read(void *impl, long lba, int count, int16_t *buf)
+{
+    const auto &m = *static_cast<memory_disc *>(impl);
+    std::copy_n(m.samples.begin() + lba * SECTOR_FRAMES * 2, count * SECTOR_FRAMES * 2, buf);
+    return 0;
+}
+
+void memory_close(void *impl)
+{
+    static_cast<memory_disc *>(impl)->closed++;
+}
+
+const audio_source_ops memory_ops = {memory_read, memory_close};
+
+}  // namespace
+
+TEST(Deemphasis, OnlyFlaggedTracksOfASourceAreFiltered)
+{
+    memory_disc disc;
+    uint32_t x = 12345;
+    for (int16_t &v : disc.samples)
+        v = static_cast<int16_t>((x = x * 1664525u + 1013904223u) >> 16);
+    audio_source plain;
+    plain.ops = &memory_ops;
+    plain.impl = &disc;
+    plain.toc.starts = {0, 10};
+    plain.toc.gaps = {0, 8};
+    plain.toc.data = {false, false};
+    plain.toc.leadout = 20;
+    EXPECT_EQ(deemphasis_wrap(plain).impl, &disc) << "no flagged track: the source itself";
+
+    plain.toc.pre = {false, true};
+    audio_source src = deemphasis_wrap(plain);
+    ASSERT_NE(src.impl, &disc);
+    const long sector = SECTOR_FRAMES * 2;
+    auto expected = [&](long from, long to) {
+        std::vector<int16_t> want(disc.samples.begin() + from * sector, disc.samples.begin() + to * sector);
+        deemphasis d;
+        deemphasis_reset(&d);
+        long filtered_from = std::max(from, 8L);
+        deemphasis_run(&d, want.data() + (filtered_from - from) * sector, (to - filtered_from) * SECTOR_FRAMES);
+        return want;
+    };
+    // Read in pieces across the pregap, as the reader thread does, then
+    // a jump: the filter starts afresh where the play starts.
+    std::vector<int16_t> got(20 * sector);
+    for (auto [from, to] : {std::pair{0L, 5L}, {5L, 9L}, {9L, 20L}})
+        ASSERT_EQ(src.ops->read(src.impl, from, int(to - from), got.data() + from * sector), 0);
+    EXPECT_EQ(got, expected(0, 20));
+    std::vector<int16_t> jump(5 * sector);
+    ASSERT_EQ(src.ops->read(src.impl, 15, 5, jump.data()), 0);
+    EXPECT_EQ(jump, expected(15, 20));
+    src.ops->close(src.impl);
+    EXPECT_EQ(disc.closed, 1);
+}

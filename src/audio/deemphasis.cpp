@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "audio/audio.h"
+
 namespace {
 
 struct biquad {
@@ -55,4 +57,62 @@ void deemphasis_run(deemphasis *d, int16_t *frames, long count)
             frames[2 * i + ch] = clip(y);
         }
     }
+}
+
+namespace {
+
+struct filtered {
+    audio_source inner;
+    deemphasis state;
+    long next = -1;  // the sector after the last one filtered
+};
+
+bool track_has_pre(const audio_toc &toc, long lba)
+{
+    // A pregap sounds with its own track's flags, as a drive's subchannel tells them.
+    size_t i = toc.gaps.size();
+    while (i > 0 && lba < toc.gaps[i - 1])
+        i--;
+    return i > 0 && i - 1 < toc.pre.size() && toc.pre[i - 1];
+}
+
+int filtered_read(void *impl, long lba, int count, int16_t *buf)
+{
+    filtered &f = *static_cast<filtered *>(impl);
+    if (f.inner.ops->read(f.inner.impl, lba, count, buf) < 0)
+        return -1;
+    for (int i = 0; i < count; i++, lba++) {
+        if (!track_has_pre(f.inner.toc, lba))
+            continue;
+        if (lba != f.next)
+            deemphasis_reset(&f.state);
+        deemphasis_run(&f.state, buf + static_cast<long>(i) * SECTOR_FRAMES * 2, SECTOR_FRAMES);
+        f.next = lba + 1;
+    }
+    return 0;
+}
+
+void filtered_close(void *impl)
+{
+    filtered *f = static_cast<filtered *>(impl);
+    f->inner.ops->close(f->inner.impl);
+    delete f;
+}
+
+const audio_source_ops filtered_ops = {filtered_read, filtered_close};
+
+}  // namespace
+
+audio_source deemphasis_wrap(audio_source src)
+{
+    bool any = false;
+    for (bool pre : src.toc.pre)
+        any = any || pre;
+    if (!any)
+        return src;
+    audio_source out;
+    out.ops = &filtered_ops;
+    out.toc = src.toc;
+    out.impl = new filtered{std::move(src), {}, -1};
+    return out;
 }

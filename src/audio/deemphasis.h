@@ -15,3 +15,10 @@ void deemphasis_reset(deemphasis *d);
 // history carries over, so a stream filtered in pieces comes out as it
 // would in one.
 void deemphasis_run(deemphasis *d, int16_t *frames, long count);
+
+struct audio_source;
+
+// Wraps a source so that the sectors of tracks flagged with pre-emphasis
+// come out de-emphasised; a source with no such track is returned as it
+// is.  The wrapper's read runs in the reader thread, as the source's does.
+audio_source deemphasis_wrap(audio_source src);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "audio/audio.h"
+#include "audio/deemphasis.h"
 
 #ifndef ENOMEDIUM
 #define ENOMEDIUM ENXIO
@@ -157,6 +158,8 @@ void stop_engine(digital_drive &d)
 void start_engine(digital_drive &d, audio_source src)
 {
     d.toc = src.toc;
+    if (settings.deemphasis)
+        src = deemphasis_wrap(std::move(src));
     std::string name = audio_device_name;
     const audio_sink_ops *sink = audio_sink_for(&name);
     d.engine = audio_engine_start(src, sink, name);

@@ -483,9 +483,10 @@ GETTER(get_identity)
     return sd_bus_message_append(reply, "s", "Murbel");
 }
 
+// The installed desktop entry's name, which is also the AppStream id.
 GETTER(get_desktop_entry)
 {
-    return sd_bus_message_append(reply, "s", "murbel");
+    return sd_bus_message_append(reply, "s", "org.example.murbel");
 }
 
 GETTER(get_uri_schemes)

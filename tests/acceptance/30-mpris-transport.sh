@@ -146,7 +146,7 @@ expect_trace "volume=255"
 
 # The root interface: who the player is, and Raise brings the window back.
 call org.freedesktop.DBus.Properties.GetAll string:$MPRIS || fail "GetAll: $REPLY"
-for want in '"Identity"' 'string "Murbel"' '"DesktopEntry"' 'string "murbel"' \
+for want in '"Identity"' 'string "Murbel"' '"DesktopEntry"' 'string "org.example.murbel"' \
     'string "application/x-cue"' '"HasTrackList"' 'boolean false' '"CanQuit"' '"CanRaise"'; do
     grep -qF "$want" <<<"$REPLY" || fail "the root interface lacks $want: $REPLY"
 done

@@ -70,6 +70,22 @@ void put_utf8(std::string &out, uint32_t cp)
     }
 }
 
+// What sd-bus refuses even in well-formed UTF-8: NUL (which would cut the
+// string short) and the noncharacters.
+bool refused(uint32_t cp)
+{
+    return cp == 0 || (cp >= 0xfdd0 && cp <= 0xfdef) || (cp & 0xfffe) == 0xfffe;
+}
+
+uint32_t decode(const std::string &s, size_t i, size_t n)
+{
+    static const unsigned char lead_mask[5] = {0, 0x7f, 0x1f, 0x0f, 0x07};
+    uint32_t cp = static_cast<unsigned char>(s[i]) & lead_mask[n];
+    for (size_t k = 1; k < n; k++)
+        cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3f);
+    return cp;
+}
+
 }  // namespace
 
 bool mpris_valid_utf8(const std::string &s)
@@ -81,22 +97,6 @@ bool mpris_valid_utf8(const std::string &s)
         i += n;
     }
     return true;
-}
-
-// What sd-bus refuses even in well-formed UTF-8: NUL (which would cut the
-// string short) and the noncharacters.
-static bool refused(uint32_t cp)
-{
-    return cp == 0 || (cp >= 0xfdd0 && cp <= 0xfdef) || (cp & 0xfffe) == 0xfffe;
-}
-
-static uint32_t decode(const std::string &s, size_t i, size_t n)
-{
-    static const unsigned char lead_mask[5] = {0, 0x7f, 0x1f, 0x0f, 0x07};
-    uint32_t cp = static_cast<unsigned char>(s[i]) & lead_mask[n];
-    for (size_t k = 1; k < n; k++)
-        cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3f);
-    return cp;
 }
 
 // Text that is valid UTF-8 is taken as UTF-8: other text seldom is by

@@ -5,6 +5,11 @@
 
 #include <systemd/sd-bus.h>
 
+#include <sys/stat.h>
+
+#include <X11/StringDefs.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +18,13 @@
 
 #include "app/app.h"
 #include "disc/cdrom.h"
+#include "mpris/internal.h"
 #include "mpris/mpris.h"
 #include "names/names.h"
+#include "playback/playback.h"
 #include "ui/ui.h"
+
+#define EXPECT_THAT_PREFIX(s, prefix) EXPECT_EQ((s).rfind(prefix, 0), 0u) << (s)
 
 namespace {
 
@@ -139,6 +148,45 @@ protected:
         sd_bus_message_unref(r);
     }
 
+    // Sets a Player property; the reply's error name, or "" when taken.
+    template <typename Fill>
+    std::string set(const char *property, Fill fill)
+    {
+        sd_bus_message *r = call("org.freedesktop.DBus.Properties", "Set", [&](sd_bus_message *m) {
+            sd_bus_message_append(m, "ss", PLAYER, property);
+            fill(m);
+        });
+        std::string error;
+        if (r && sd_bus_message_is_method_error(r, nullptr))
+            error = sd_bus_message_get_error(r)->name;
+        sd_bus_message_unref(r);
+        return error;
+    }
+
+    std::string rate_set(double rate)
+    {
+        return set("Rate", [&](sd_bus_message *m) { sd_bus_message_append(m, "v", "d", rate); });
+    }
+
+    double get_double(const char *property)
+    {
+        sd_bus_message *r = get(property, "d");
+        double d = -1;
+        sd_bus_message_read(r, "d", &d);
+        sd_bus_message_unref(r);
+        return d;
+    }
+
+    std::string get_string(const char *property)
+    {
+        sd_bus_message *r = get(property, "s");
+        const char *s = "";
+        sd_bus_message_read(r, "s", &s);
+        std::string out = s;
+        sd_bus_message_unref(r);
+        return out;
+    }
+
     void seek(int64_t us)
     {
         sd_bus_message_unref(
@@ -207,7 +255,9 @@ TEST_F(Mpris, MetadataNamesTheTrackFromWhatIsKnown)
     click(playButton);
 
     auto m = metadata();
-    EXPECT_EQ(m["mpris:trackid"], "/org/murbel/track/1");
+    std::string disc = m["mpris:trackid"].substr(0, m["mpris:trackid"].rfind('/') + 1);
+    EXPECT_THAT_PREFIX(disc, "/org/murbel/disc/");
+    EXPECT_EQ(m["mpris:trackid"], disc + "1");
     // Track 1 runs from 00:02:00 to 04:10:33: 248 s and 33 frames.
     EXPECT_EQ(m["mpris:length"], std::to_string((248 * 75 + 33) * 1000000LL / 75));
     EXPECT_EQ(m["xesam:trackNumber"], "1");
@@ -217,7 +267,7 @@ TEST_F(Mpris, MetadataNamesTheTrackFromWhatIsKnown)
 
     method("Next");
     m = metadata();
-    EXPECT_EQ(m["mpris:trackid"], "/org/murbel/track/2");
+    EXPECT_EQ(m["mpris:trackid"], disc + "2");
     EXPECT_EQ(m["xesam:title"], "Second Song");
     EXPECT_EQ(m["xesam:artist"], "A Guest");
 
@@ -244,6 +294,8 @@ TEST_F(Mpris, JumpsLandOnTheFrameAndAreSignalledOnce)
     method("Next");  // track 2: 04:10:33 to 07:00:00
     take_requests();
     take_stdout();
+    std::string id2 = metadata()["mpris:trackid"];
+    std::string id1 = id2.substr(0, id2.size() - 1) + "1";
 
     struct {
         int64_t us;
@@ -255,7 +307,7 @@ TEST_F(Mpris, JumpsLandOnTheFrameAndAreSignalledOnce)
     };
     for (const auto &row : table) {
         int before = seeked;
-        set_position("/org/murbel/track/2", row.us);
+        set_position(id2, row.us);
         EXPECT_EQ(take_requests(), std::vector<std::string>{row.request}) << row.us;
         EXPECT_EQ(seeked, before + 1) << row.us;
     }
@@ -265,16 +317,16 @@ TEST_F(Mpris, JumpsLandOnTheFrameAndAreSignalledOnce)
     seek(-600000000);
     EXPECT_EQ(take_requests(), std::vector<std::string>{"play 04:10:33 10:30:11"});
     int before = seeked;
-    set_position("/org/murbel/track/1", 1000000);
-    set_position("/org/murbel/track/2", 171000000);  // the track is 169.6 s
-    set_position("/org/murbel/track/2", -1);
+    set_position(id1, 1000000);
+    set_position(id2, 171000000);  // the track is 169.6 s
+    set_position(id2, -1);
     EXPECT_TRUE(take_requests().empty());
     EXPECT_EQ(seeked, before);
 
     // Paused, the drive is paused again at the new place and stays so.
     click(pauseButton);
     take_requests();
-    set_position("/org/murbel/track/2", 10000000);
+    set_position(id2, 10000000);
     EXPECT_EQ(take_requests(), (std::vector<std::string>{"play 04:20:33 10:30:11", "pause"}));
     sd_bus_message *r = get("PlaybackStatus", "s");
     const char *status = nullptr;
@@ -282,6 +334,203 @@ TEST_F(Mpris, JumpsLandOnTheFrameAndAreSignalledOnce)
     EXPECT_STREQ(status, "Paused");
     sd_bus_message_unref(r);
     EXPECT_NE(take_stdout().find("cdrom_seek: moving to 00:10 in track 2\n"), std::string::npos);
+}
+
+// A disc brought in, by any way, is a new list of tracks: its ids are new
+// (clients wait for the id to change after OpenUri), and a request naming
+// a track of the disc before is ignored.
+TEST_F(Mpris, ANewDiscGetsNewTrackIds)
+{
+    start(demo_disc());
+    click(playButton);
+    std::vector<std::string> ids = {metadata()["mpris:trackid"]};
+
+    // Ejected, and the same disc found again by the poll.
+    click(ejectButton);
+    EXPECT_EQ(metadata()["mpris:trackid"], "/org/mpris/MediaPlayer2/TrackList/NoTrack");
+    write_disc(demo_disc());
+    cdrom_poll(nullptr, nullptr);
+    click(playButton);
+    ids.push_back(metadata()["mpris:trackid"]);
+
+    // Opened from the desktop: the very disc that is in the drive.
+    for (int i = 0; i < 2; i++) {
+        std::string uri = "sim:" + disc_path;
+        sd_bus_message *r = call(PLAYER, "OpenUri", [&](sd_bus_message *m) {
+            sd_bus_message_append(m, "s", uri.c_str());
+        });
+        EXPECT_FALSE(r && sd_bus_message_is_method_error(r, nullptr));
+        sd_bus_message_unref(r);
+        ids.push_back(metadata()["mpris:trackid"]);
+    }
+
+    for (size_t i = 0; i < ids.size(); i++) {
+        EXPECT_EQ(ids[i].substr(ids[i].size() - 8), "/track/1") << ids[i];
+        for (size_t j = 0; j < i; j++)
+            EXPECT_NE(ids[i], ids[j]);
+    }
+    take_requests();
+    int before = seeked;
+    for (size_t i = 0; i + 1 < ids.size(); i++)
+        set_position(ids[i], 10000000);
+    EXPECT_TRUE(take_requests().empty());
+    EXPECT_EQ(seeked, before);
+    set_position(ids.back(), 10000000);
+    EXPECT_EQ(take_requests(), std::vector<std::string>{"play 00:12:00 10:30:11"});
+}
+
+// Rate: 0.0 is Pause, as MPRIS has it; any other rate but 1.0 is out of
+// MinimumRate..MaximumRate and ignored without an error.
+TEST_F(Mpris, RateZeroPausesAndOtherRatesAreIgnored)
+{
+    start(demo_disc());
+    click(playButton);
+    take_stdout();
+    take_requests();
+
+    for (double rate : {2.0, 0.5, -1.0, 1e300, -0.0001, 1.0}) {
+        EXPECT_EQ(rate_set(rate), "") << rate;
+        EXPECT_EQ(get_double("Rate"), 1.0);
+    }
+    EXPECT_EQ(take_stdout(), "");
+    EXPECT_TRUE(take_requests().empty());
+    EXPECT_EQ(get_string("PlaybackStatus"), "Playing");
+
+    EXPECT_EQ(rate_set(0.0), "");
+    EXPECT_EQ(take_stdout(), "cb_cdrom_pause: pausing on track 1\n");
+    EXPECT_EQ(take_requests(), std::vector<std::string>{"pause"});
+    EXPECT_EQ(get_string("PlaybackStatus"), "Paused");
+    EXPECT_TRUE(toggle_on(pauseButton));
+    EXPECT_EQ(rate_set(0.0), "");  // paused already: as Pause, nothing
+    EXPECT_EQ(take_stdout(), "");
+    EXPECT_EQ(get_double("Rate"), 1.0);
+
+    // Introspection shows Rate signalled like the other changing
+    // properties: only Position says it is not.
+    sd_bus_message *r = call("org.freedesktop.DBus.Introspectable", "Introspect",
+                             [](sd_bus_message *) {});
+    const char *xml = "";
+    ASSERT_GE(sd_bus_message_read(r, "s", &xml), 0);
+    std::string text = xml;
+    sd_bus_message_unref(r);
+    size_t rate = text.find("<property name=\"Rate\"");
+    ASSERT_NE(rate, std::string::npos) << text;
+    std::string element = text.substr(rate, text.find("</property>", rate) - rate);
+    EXPECT_NE(element.find("readwrite"), std::string::npos) << element;
+    EXPECT_EQ(element.find("EmitsChangedSignal"), std::string::npos) << element;
+    size_t position = text.find("<property name=\"Position\"");
+    ASSERT_NE(position, std::string::npos);
+    EXPECT_NE(text.find("EmitsChangedSignal\" value=\"false\"", position), std::string::npos);
+}
+
+// The bus takes only UTF-8, and one bad string fails the whole message:
+// titles and names of any encoding go out as UTF-8.
+#define R3 "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"
+
+TEST(MprisText, EveryTextBecomesUtf8)
+{
+    struct {
+        std::string in, out;
+    } table[] = {
+        {"Plain", "Plain"},
+        {"Caf\xc3\xa9 M\xc3\xbcller", "Caf\xc3\xa9 M\xc3\xbcller"},  // UTF-8 already
+        {"Caf\xe9 M\xfcller", "Caf\xc3\xa9 M\xc3\xbcller"},          // Latin-1
+        {"\x93Quoted\x94 \x96 \x80" "5", "\xe2\x80\x9cQuoted\xe2\x80\x9d \xe2\x80\x93 \xe2\x82\xac" "5"},
+        {"\x81\x8d\x8f\x90\x9d", std::string(5, 'x')},  // no character: U+FFFD each
+        {"\xc3(", "\xc3\x83("},                         // a broken sequence
+        {"\xe2\x82", "\xc3\xa2\xe2\x80\x9a"},           // cut short
+        {"\xc0\xaf", "\xc3\x80\xc2\xaf"},               // overlong
+        {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xe2\x82\xac"},  // a surrogate
+        {"\xf4\x90\x80\x80", "\xc3\xb4\xef\xbf\xbd\xe2\x82\xac\xe2\x82\xac"},  // past U+10FFFF
+        // Noncharacters, which sd-bus refuses, in otherwise good UTF-8.
+        {"a\xef\xbf\xbf\xef\xb7\x90\xf4\x8f\xbf\xbe\xc3\xa9", "a" R3 "\xc3\xa9"},
+        {"\xf0\x9f\x8e\xb5 \xe2\x99\xab", "\xf0\x9f\x8e\xb5 \xe2\x99\xab"},  // 4 and 3 bytes
+        {std::string("a\0b", 3), "a\xef\xbf\xbd" "b"},
+        {"", ""},
+    };
+    for (auto &row : table) {
+        std::string want = row.out;
+        if (want == std::string(5, 'x')) {
+            want.clear();
+            for (int i = 0; i < 5; i++)
+                want += "\xef\xbf\xbd";
+        }
+        EXPECT_EQ(mpris_utf8(row.in), want) << row.in;
+        EXPECT_TRUE(mpris_valid_utf8(mpris_utf8(row.in))) << row.in;
+    }
+    EXPECT_FALSE(mpris_valid_utf8("\xc0\xaf"));
+    EXPECT_FALSE(mpris_valid_utf8("\xed\xa0\x80"));
+    EXPECT_FALSE(mpris_valid_utf8("\xe0\x9f\xbf"));  // overlong, three bytes
+    EXPECT_TRUE(mpris_valid_utf8("\xef\xbf\xbd\xf4\x8f\xbf\xbd"));
+}
+
+TEST_F(Mpris, TitlesOfAnyEncodingReachTheBusAsUtf8)
+{
+    // The information file as the player writes it (Latin-1, from the
+    // dialog) names the album.
+    std::string info = scratch + "/info";
+    mkdir(info.c_str(), 0755);
+    write_file(info + "/cd.406", "Title:Caf\xe9 \x93Live\x94\nProgram: \n");
+    start_player(demo_disc(), {"-cdInfoDir", info});
+    mpris_start();
+    for (int i = 0; i < 1000 && !mpris_bus_name(); i++)
+        pump_once();
+    ASSERT_STREQ(mpris_bus_name(), DEST);
+    EXPECT_EQ(metadata()["xesam:album"], "Caf\xc3\xa9 \xe2\x80\x9cLive\xe2\x80\x9d");
+
+    // Typed in the title dialog: the text field gives Latin-1.
+    click(titleBar);
+    Widget field = XtNameToWidget(titleDialog, "value");
+    ASSERT_NE(field, nullptr);
+    XtVaSetValues(field, XtNstring, "D\xe9j\xe0 vu", nullptr);
+    click(XtNameToWidget(titleDialog, "Done"));
+    EXPECT_EQ(*title, "D\xe9j\xe0 vu");  // kept as typed, for the window's fonts
+    click(playButton);
+    auto m = metadata();
+    EXPECT_EQ(m["xesam:album"], "D\xc3\xa9j\xc3\xa0 vu");
+    EXPECT_EQ(m["xesam:trackNumber"], "1");
+
+    // Names from elsewhere, were they to hold stray bytes: the whole
+    // property still goes out, each string made good.
+    known_names.artist = "M\xf6tley";
+    known_names.album = "\xc3\xa9t\xc3\xa9";
+    known_names.tracks = {{"Kickstart \x96 Live", ""}};
+    m = metadata();
+    EXPECT_EQ(m["xesam:artist"], "M\xc3\xb6tley");
+    EXPECT_EQ(m["xesam:album"], "\xc3\xa9t\xc3\xa9");
+    EXPECT_EQ(m["xesam:title"], "Kickstart \xe2\x80\x93 Live");
+}
+
+// Without a session bus the trace says why, in the user's terms.
+TEST_F(PlayerTest, WithoutASessionBusTheTraceSaysWhy)
+{
+    start_player(demo_disc());
+    take_stdout();
+    struct {
+        const char *address, *runtime, *line;
+    } table[] = {
+        {nullptr, nullptr,
+         "mpris: no session bus: neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set\n"},
+        {"unix:path=/nonexistent/bus", nullptr,
+         "mpris: no session bus: unix:path=/nonexistent/bus: No such file or directory\n"},
+        {nullptr, "/nonexistent",
+         "mpris: no session bus: /nonexistent/bus (no DBUS_SESSION_BUS_ADDRESS): No such file "
+         "or directory\n"},
+    };
+    for (auto &row : table) {
+        if (row.address)
+            setenv("DBUS_SESSION_BUS_ADDRESS", row.address, 1);
+        else
+            unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        if (row.runtime)
+            setenv("XDG_RUNTIME_DIR", row.runtime, 1);
+        else
+            unsetenv("XDG_RUNTIME_DIR");
+        errno = ENOMEDIUM;  // a stale errno must not be what is reported
+        mpris_start();
+        EXPECT_EQ(mpris_bus_name(), nullptr);
+        EXPECT_EQ(take_stdout(), row.line);
+    }
 }
 
 }  // namespace

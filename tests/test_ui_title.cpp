@@ -368,3 +368,90 @@ TEST_F(TitleTest, DialogStaysOnTheScreen)
         XtCallActionProc(titleBar, "done", nullptr, nullptr, 0);
     }
 }
+
+namespace {
+
+// The window manager's close of a shell: WM_DELETE_WINDOW in a
+// WM_PROTOCOLS message, sent through the server as a window manager does.
+void close_from_window_manager(Widget shell)
+{
+    Display *dpy = XOpenDisplay(DisplayString(XtDisplay(shell)));
+    ASSERT_NE(dpy, nullptr);
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = XtWindow(shell);
+    ev.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+    ev.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy, XtWindow(shell), False, NoEventMask, &ev);
+    XCloseDisplay(dpy);  // flushes it
+}
+
+// Whether the shell's window takes part in the window manager's close.
+bool takes_part_in_close(Widget shell)
+{
+    Display *dpy = XtDisplay(shell);
+    Atom *protocols = nullptr;
+    int n = 0;
+    bool found = false;
+    if (XGetWMProtocols(dpy, XtWindow(shell), &protocols, &n)) {
+        for (int i = 0; i < n; i++)
+            found |= protocols[i] == XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+        XFree(protocols);
+    }
+    return found;
+}
+
+}  // namespace
+
+// Closed by the window manager, the dialog goes as a Cancel would: the
+// title stays, the typed text is dropped, the keys go to the main window
+// again; reopened, it starts from the title.  Closed twice, or a message
+// of another protocol, does nothing more.
+TEST_F(TitleTest, WindowManagersCloseCancelsTheDialog)
+{
+    start_titled("Abbey Road");
+    open_dialog();
+    EXPECT_TRUE(takes_part_in_close(titleShell));
+    EXPECT_TRUE(takes_part_in_close(top_shell));
+    type_into_field("Let It Be");
+    EXPECT_EQ(XtGetKeyboardFocusWidget(top_shell), text_field());
+    take_stdout();
+
+    close_from_window_manager(titleShell);
+    XSync(XtDisplay(titleShell), False);
+    process_events();
+    EXPECT_FALSE(dialog_shown());
+    EXPECT_EQ(*title, "Abbey Road");
+    EXPECT_EQ(label_of(titleBar), "Abbey Road");
+    EXPECT_EQ(take_stdout(), "");
+    // The keys go to the main window's bindings again.
+    EXPECT_EQ(XtGetKeyboardFocusWidget(top_shell), mainForm);
+
+    open_dialog();
+    EXPECT_EQ(field_text(), "Abbey Road");
+    close_from_window_manager(titleShell);
+    close_from_window_manager(titleShell);
+    XSync(XtDisplay(titleShell), False);
+    process_events();
+    EXPECT_FALSE(dialog_shown());
+    EXPECT_EQ(*title, "Abbey Road");
+}
+
+// Closed by the window manager, the main window quits as the quit button
+// does: its trace, and exit status 0 rather than a broken connection.
+TEST_F(TitleTest, WindowManagersCloseOfTheMainWindowQuits)
+{
+    start_titled("Abbey Road");
+    take_stdout();
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            close_from_window_manager(top_shell);
+            XSync(XtDisplay(top_shell), False);
+            process_events();
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(take_stdout(), "cb_cdrom_quit: bye\n");
+}

@@ -18,6 +18,7 @@
 #include "fallback_resources.h"
 #include "names/names.h"
 #include "ui/bitmaps/logo.xbm"
+#include "ui/ui.h"
 
 XtAppContext app_context;
 Widget top_shell;
@@ -153,6 +154,7 @@ void realize_main_window()
 {
     XtManageChild(mainForm);
     XtRealizeWidget(top_shell);
+    wm_protocols_set(top_shell);
     window_title_update();  // the UTF-8 name needs the window
 }
 

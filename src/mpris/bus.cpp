@@ -303,16 +303,31 @@ static void stop_at_exit()
     mpris_stop();
 }
 
+// Why the session bus cannot be had, in the user's terms: sd-bus answers
+// "No medium found" when it has no address to try at all.
+static std::string no_bus_reason(int r)
+{
+    const char *address = getenv("DBUS_SESSION_BUS_ADDRESS");
+    const char *runtime = getenv("XDG_RUNTIME_DIR");
+    if (address && *address)
+        return std::string(address) + ": " + strerror(-r);
+    if (runtime && *runtime)
+        return std::string(runtime) + "/bus (no DBUS_SESSION_BUS_ADDRESS): " + strerror(-r);
+    return "neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set";
+}
+
 void mpris_start()
 {
     if (mpris_bus)
         return;
     sd_bus *bus = nullptr;
     int r = sd_bus_open_user(&bus);
-    if (r >= 0)
-        r = mpris_add_interfaces(bus);
     if (r < 0) {
-        debug_log(1, "mpris: no session bus: %s\n", strerror(-r));
+        debug_log(1, "mpris: no session bus: %s\n", no_bus_reason(r).c_str());
+        return;
+    }
+    if ((r = mpris_add_interfaces(bus)) < 0) {
+        debug_log(1, "mpris: cannot serve on the session bus: %s\n", strerror(-r));
         sd_bus_close_unref(bus);
         return;
     }

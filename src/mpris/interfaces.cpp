@@ -23,13 +23,14 @@
 #include "drive/drive.h"
 #include "mpris/internal.h"
 #include "mpris/mpris.h"
+#include "names/internal.h"  // names_generation: the discs brought in so far
 #include "names/names.h"
 #include "playback/playback.h"
 #include "program/program.h"
 #include "ui/ui.h"
 
 static const char *const NO_TRACK = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
-static const char *const TRACK_PREFIX = "/org/murbel/track/";
+static const char *const DISC_PREFIX = "/org/murbel/disc/";
 
 // ---- the player's state as MPRIS sees it ----
 
@@ -119,11 +120,19 @@ int64_t mpris_position_us()
     return std::clamp<int64_t>(us, 0, track_length_us(CDI.curtrack));
 }
 
+// A disc brought in is a new list of tracks: clients that hold a track
+// id (SetPosition) or wait for it to change (after OpenUri) must not take
+// a track of another disc for the one they meant.
+static std::string track_prefix()
+{
+    return DISC_PREFIX + std::to_string(names_generation) + "/track/";
+}
+
 std::string mpris_trackid()
 {
     if (!has_track())
         return NO_TRACK;
-    return TRACK_PREFIX + std::to_string(CDI.curtrack);
+    return track_prefix() + std::to_string(CDI.curtrack);
 }
 
 // The names known for the current track; the stored title stands in for
@@ -178,6 +187,13 @@ static void click(Widget w)
     ev.xbutton.button = Button1;
     ev.xbutton.time = XtLastTimestampProcessed(XtDisplay(w));
     press_button(w, &ev);
+}
+
+// An error whose text may name a file: a path is bytes, the bus wants
+// UTF-8.
+static int refuse(sd_bus_error *error, const char *name, const std::string &message)
+{
+    return sd_bus_error_set(error, name, mpris_utf8(message).c_str());
 }
 
 static int reply_done(sd_bus_message *m)
@@ -259,8 +275,9 @@ static int method_seek(sd_bus_message *m, void *, sd_bus_error *)
 
 static int track_of_id(const char *id)
 {
-    size_t n = strlen(TRACK_PREFIX);
-    if (strncmp(id, TRACK_PREFIX, n) != 0)
+    std::string prefix = track_prefix();
+    size_t n = prefix.size();
+    if (strncmp(id, prefix.c_str(), n) != 0)
         return 0;
     const char *digits = id + n;
     if (!*digits || strlen(digits) > 2 || strspn(digits, "0123456789") != strlen(digits))
@@ -392,19 +409,20 @@ static int method_open_uri(sd_bus_message *m, void *, sd_bus_error *error)
                                  "Only file URIs can be opened: %s", uri);
     }
     struct stat st{};
-    if (path.empty() || stat(path.c_str(), &st) == -1 || access(path.c_str(), R_OK) == -1)
-        return sd_bus_error_setf(error, SD_BUS_ERROR_FILE_NOT_FOUND, "%s: %s", path.c_str(),
-                                 strerror(errno ? errno : ENOENT));
+    int err = ENOENT;
+    if (path.empty() || stat(path.c_str(), &st) == -1 || access(path.c_str(), R_OK) == -1) {
+        if (!path.empty())
+            err = errno;
+        return refuse(error, SD_BUS_ERROR_FILE_NOT_FOUND, path + ": " + strerror(err));
+    }
     // A pipe or a directory would hang or fool the reader; a drive is a
     // device node.
     bool node = device == path && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode));
     if (!S_ISREG(st.st_mode) && !node)
-        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "%s is not a disc file",
-                                 path.c_str());
+        return refuse(error, SD_BUS_ERROR_INVALID_ARGS, path + " is not a disc file");
     std::string why;
     if (probe_device(device, &why) == -1)
-        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "%s holds no playable disc: %s",
-                                 path.c_str(), why.c_str());
+        return refuse(error, SD_BUS_ERROR_INVALID_ARGS, path + " holds no playable disc: " + why);
     switch_device(device);
     return reply_done(m);
 }
@@ -465,9 +483,10 @@ GETTER(get_identity)
     return sd_bus_message_append(reply, "s", "Murbel");
 }
 
+// The installed desktop entry's name, which is also the AppStream id.
 GETTER(get_desktop_entry)
 {
-    return sd_bus_message_append(reply, "s", "murbel");
+    return sd_bus_message_append(reply, "s", "org.example.murbel");
 }
 
 GETTER(get_uri_schemes)
@@ -534,8 +553,14 @@ static int append_entry(sd_bus_message *reply, const char *key, const char *type
     if (r >= 0)
         r = sd_bus_message_open_container(reply, 'v', type);
     if (r >= 0) {
+        // Names may come from anywhere: what goes out is UTF-8.
+        std::string text;
+        if (type[0] == 's' || type[1] == 's')
+            text = mpris_utf8(static_cast<const char *>(value));
         if (strcmp(type, "as") == 0)
-            r = sd_bus_message_append(reply, "as", 1, static_cast<const char *>(value));
+            r = sd_bus_message_append(reply, "as", 1, text.c_str());
+        else if (type[0] == 's')
+            r = sd_bus_message_append_basic(reply, 's', text.c_str());
         else
             r = sd_bus_message_append_basic(reply, type[0], value);
     }
@@ -624,7 +649,13 @@ SETTER(set_volume)
         return r;
     if (std::isnan(want))
         return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "Volume is not a number");
-    float top = static_cast<float>(std::clamp(want, 0.0, 1.0));
+    want = std::clamp(want, 0.0, 1.0);
+    float top = static_cast<float>(want);
+    // A client that prints the volume it read with a few decimals and sends
+    // it back must not move the bar: a hair below a step is that step.
+    int step = static_cast<int>(want * 255.0 + 1e-3);
+    if (step > static_cast<int>(top * 255.0f))
+        top = static_cast<float>(step) / 255.0f;
     if (volumeScrollbar) {
         XawScrollbarSetThumb(volumeScrollbar, top, -1.0f);
         XtCallCallbacks(volumeScrollbar, XtNjumpProc, &top);
@@ -633,14 +664,17 @@ SETTER(set_volume)
     return 0;
 }
 
+// A disc plays at one rate.  MPRIS has a rate of 0.0 act as Pause and
+// any other rate out of MinimumRate..MaximumRate ignored.
 SETTER(set_rate)
 {
     double want = 0;
     int r = sd_bus_message_read(value, "d", &want);
     if (r < 0)
         return r;
-    if (want != 1.0)
-        return sd_bus_error_setf(error, SD_BUS_ERROR_NOT_SUPPORTED, "A disc plays at rate 1.0");
+    if (want == 0.0 && playing_unpaused())
+        click(pauseButton);
+    mpris_check_changes();
     return 0;
 }
 
@@ -682,7 +716,7 @@ static const sd_bus_vtable player_vtable[] = {
     SD_BUS_WRITABLE_PROPERTY("LoopStatus", "s", get_loop_status, set_loop_status, 0,
                              CHANGING | SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_WRITABLE_PROPERTY("Rate", "d", get_rate, set_rate, 0,
-                             SD_BUS_VTABLE_UNPRIVILEGED),
+                             CHANGING | SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_WRITABLE_PROPERTY("Shuffle", "b", get_shuffle, set_shuffle, 0,
                              CHANGING | SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_PROPERTY("Metadata", "a{sv}", get_metadata, 0, CHANGING),

@@ -25,10 +25,15 @@ bool mpris_disc_present();
 bool mpris_can_go_next();
 bool mpris_can_seek();
 int64_t mpris_position_us();
-// "/org/murbel/track/N", or MPRIS's no-track path.
+// "/org/murbel/disc/D/track/N" (D counts the discs brought in, so that a
+// new disc's tracks are new to the desktop), or MPRIS's no-track path.
 std::string mpris_trackid();
 // Everything of Metadata in one comparable text.
 std::string mpris_metadata_key();
 
 // Seeked, with the position now; the jump is not signalled again.
 void mpris_seeked();
+
+// Whether S is well-formed UTF-8, and text of any source made into it.
+bool mpris_valid_utf8(const std::string &s);
+std::string mpris_utf8(const std::string &text);

@@ -98,19 +98,6 @@ static void play_pause_action(Widget, XEvent *event, String *, Cardinal *)
     press_button(CDI.state & CDROM_PLAYING ? pauseButton : playButton, event);
 }
 
-// A step of a sixteenth of the scale, through the scrollbar's own scroll
-// routine (a backward scroll raises the volume).
-static void volume_step(int direction)
-{
-    if (!volumeScrollbar)
-        return;
-    Dimension length = 0;
-    XtVaGetValues(volumeScrollbar, XtNlength, &length, nullptr);
-    int at = volume > 0 ? 16 * (length ? length : 1) / volume : 0;
-    cb_volume_scroll(volumeScrollbar, nullptr,
-                     reinterpret_cast<XtPointer>(static_cast<intptr_t>(-direction * at)));
-}
-
 static void volume_up_action(Widget, XEvent *, String *, Cardinal *)
 {
     volume_step(1);

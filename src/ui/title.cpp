@@ -90,6 +90,15 @@ static void first_key(Widget w, XtPointer, XEvent *event, Boolean *)
         XtVaSetValues(w, XtNstring, "", nullptr);
 }
 
+static void take_part_in_close()
+{
+    static bool done;
+    if (!done && XtIsRealized(titleShell)) {
+        wm_protocols_set(titleShell);
+        done = true;
+    }
+}
+
 // Where the dialog fits: the point 14, 14 of the bar where the whole
 // dialog stays on the screen, else as near to it as the screen allows.
 static void place_dialog(Widget field)
@@ -101,6 +110,7 @@ static void place_dialog(Widget field)
     XtVaGetValues(titleBar, XtNwidth, &width, nullptr);
     XtVaSetValues(field, XtNwidth, width, nullptr);
     XtRealizeWidget(titleShell);  // its size is known once it is realized
+    take_part_in_close();
 
     Screen *screen = XtScreen(titleShell);
     Dimension w = 0, h = 0, border = 0;
@@ -132,6 +142,7 @@ void cb_title_bar(Widget, XtPointer, XtPointer)
         XtTranslateCoords(titleBar, 14, 14, &x, &y);
         XtVaSetValues(titleShell, XtNx, x, XtNy, y, nullptr);
         XtPopup(titleShell, XtGrabNone);
+        take_part_in_close();
         return;
     }
     place_dialog(field);
@@ -160,6 +171,13 @@ static void accept_title(Widget dialog)
         set_bar_label();
         window_title_update();
     }
+    fresh_text = false;
+    XtPopdown(titleShell);
+    keys_focus(nullptr);
+}
+
+void title_cancel()
+{
     fresh_text = false;
     XtPopdown(titleShell);
     keys_focus(nullptr);

@@ -34,6 +34,8 @@ void cb_timer_button(Widget w, XtPointer client_data, XtPointer call_data);
 void volume_init();
 void cb_volume_jump(Widget w, XtPointer client_data, XtPointer call_data);
 void cb_volume_scroll(Widget w, XtPointer client_data, XtPointer call_data);
+// The volume keys: a sixteenth of the bar up (DIRECTION > 0) or down.
+void volume_step(int direction);
 
 // Title bar and dialog.
 void title_display_update();
@@ -41,6 +43,12 @@ void title_bar_refresh();
 void cb_title_bar(Widget w, XtPointer client_data, XtPointer call_data);
 void cb_title_done(Widget w, XtPointer client_data, XtPointer call_data);
 void title_done_action(Widget w, XEvent *event, String *params, Cardinal *num_params);
+// Closes the dialog leaving the title as it was (the window manager's close).
+void title_cancel();
+
+// Takes part in the window manager's close on a realized SHELL: the main
+// window quits as the quit button does, the title dialog is cancelled.
+void wm_protocols_set(Widget shell);
 
 // The keyboard: the actions the resource file binds to keys on FORM, and
 // where typed keys go (TARGET, or FORM again when null).

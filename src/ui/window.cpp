@@ -79,8 +79,36 @@ static void set_label(Widget w, const char *text)
     XtSetValues(w, &arg, 1);
 }
 
+// The window manager's close (a title bar's button, Alt+F4) arrives as a
+// WM_DELETE_WINDOW message on each shell that takes part in the protocol;
+// without one the window manager cuts the connection.  The resource file
+// binds the message to WMProtocols() in each shell's translations.
+static Atom wm_delete_window;
+
+static void wm_protocols_action(Widget w, XEvent *event, String *, Cardinal *)
+{
+    if (event->type != ClientMessage ||
+        static_cast<Atom>(event->xclient.data.l[0]) != wm_delete_window)
+        return;
+    if (w == titleShell)
+        title_cancel();
+    else if (w == top_shell)
+        press_button(quitButton, event);
+}
+
+void wm_protocols_set(Widget shell)
+{
+    Display *dpy = XtDisplay(shell);
+    wm_delete_window = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+    // A resource file of an older version, found before the compiled-in
+    // copy, lacks the binding: the close would then do nothing at all.
+    XtAugmentTranslations(shell, XtParseTranslationTable("<Message>WM_PROTOCOLS: WMProtocols()"));
+    XSetWMProtocols(dpy, XtWindow(shell), &wm_delete_window, 1);
+}
+
 static XtActionsRec actions[] = {
-    {"done", title_done_action},  // accept the title dialog (bound to keys by resources)
+    {"done", title_done_action},           // accept the title dialog (bound to keys by resources)
+    {"WMProtocols", wm_protocols_action},  // the window manager's close of a shell
 };
 
 static void volume_scrollbar_create(Widget logoForm)

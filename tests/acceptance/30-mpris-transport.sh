@@ -7,8 +7,8 @@
 #  position N (SetPosition) and position N- (Seek) jump in the track as a
 #  scan step does; a seek past the track's end is Next; shuffle on while
 #  playing is refused with the bell as on the window, and taken when
-#  stopped; loop Playlist / None / Track (taken as Playlist); volume moves
-#  the bar as a drag does; status and metadata read back; Quit by
+#  stopped; loop Playlist / None / Track (taken as Playlist); Rate 0.0
+#  pauses; volume moves the bar as a drag does; status and metadata read back; Quit by
 #  dbus-send is answered and ends the player with status 0.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/bus.sh"
@@ -31,7 +31,7 @@ expect_trace "cdrom_play: starting track 1"
 expect_requests "play 00:02:00 08:59:74"
 expect_toggles playButton=on stopButton=off
 expect_pctl Playing status
-expect_pctl "'/org/murbel/track/1'" metadata mpris:trackid
+expect_track 1
 expect_pctl 178000000 metadata mpris:length
 expect_pctl 1 metadata xesam:trackNumber
 
@@ -55,17 +55,27 @@ pctl play-pause
 expect_trace "cb_cdrom_pause: resuming track 1"
 expect_requests "resume"
 
+# Rate 0.0 is Pause, as MPRIS has it.
+busctl --user set-property $MPRIS.murbel /org/mpris/MediaPlayer2 $PLAYER_IFACE Rate d 0 ||
+    fail "busctl could not set Rate"
+expect_trace "cb_cdrom_pause: pausing on track 1"
+expect_requests "pause"
+expect_pctl Paused status
+pctl play
+expect_trace "cb_cdrom_pause: resuming track 1"
+expect_requests "resume"
+
 pctl next
 expect_trace "cb_cdrom_next: playing track 2" "cdrom_play: starting track 2"
 expect_requests "play 03:00:00 08:59:74"
-expect_pctl "'/org/murbel/track/2'" metadata mpris:trackid
+expect_track 2
 expect_pctl 180000000 metadata mpris:length
 expect_toggles nextButton=off
 
 pctl previous
 expect_trace "cb_cdrom_previous: playing track 1" "cdrom_play: starting track 1"
 expect_requests "play 00:02:00 08:59:74"
-expect_pctl "'/org/murbel/track/1'" metadata mpris:trackid
+expect_track 1
 expect_toggles prevButton=off
 
 # SetPosition: 30 s into track 1 is 00:32:00 on the disc.
@@ -83,7 +93,7 @@ expect_request_like "^play 00:2[2-4]:[0-9]+ 08:59:74$"
 # Beyond the track's end: the next track, as the next button does.
 pctl position 500+
 expect_trace "cb_cdrom_next: playing track 2" "cdrom_play: starting track 2"
-expect_pctl "'/org/murbel/track/2'" metadata mpris:trackid
+expect_track 2
 
 # Shuffle is refused while a disc plays (the window rings the bell).
 pctl shuffle On
@@ -119,17 +129,24 @@ expect_pctl Playlist loop
 pctl loop None
 expect_trace "cb_cdrom_cycle: cycle off"
 
-# The bar at 0.5 is volume 187 + 127 * 0.267, as a drag there gives.
-expect_pctl 0.750000 volume
+# Volume is the bar's place: 238 at start-up is the place 192 of 255.
+# The bar at 0.5 is volume 187 + 127 * 0.267, as a drag there gives; a
+# value read back with six decimals and sent again changes nothing.
+expect_pctl 0.752941 volume
 pctl volume 0.5
 expect_trace "volume=220"
 expect_pctl 0.500000 volume
+pctl volume 0.843137
+expect_trace "volume=244"
+pctl volume "$(pctl volume)"
+expect_trace "volume=244"
+expect_pctl 0.843137 volume
 pctl volume 1.0
 expect_trace "volume=255"
 
 # The root interface: who the player is, and Raise brings the window back.
 call org.freedesktop.DBus.Properties.GetAll string:$MPRIS || fail "GetAll: $REPLY"
-for want in '"Identity"' 'string "Murbel"' '"DesktopEntry"' 'string "murbel"' \
+for want in '"Identity"' 'string "Murbel"' '"DesktopEntry"' 'string "org.example.murbel"' \
     'string "application/x-cue"' '"HasTrackList"' 'boolean false' '"CanQuit"' '"CanRaise"'; do
     grep -qF "$want" <<<"$REPLY" || fail "the root interface lacks $want: $REPLY"
 done

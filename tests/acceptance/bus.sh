@@ -44,6 +44,20 @@ expect_pctl()
     poll reads "$@" || fail "playerctl $* gives \"$got\", not \"$want\""
 }
 
+# Waits until the current track's id is one of track N of a disc
+# (/org/murbel/disc/D/track/N); its id goes to TRACKID, the part before N
+# to TRACK_PREFIX.
+TRACKID=""
+TRACK_PREFIX=""
+expect_track()
+{
+    local n=$1
+    is_track() { TRACKID=$(pctl metadata mpris:trackid 2>&1 | tr -d "'")
+        [[ $TRACKID =~ ^/org/murbel/disc/[0-9]+/track/$n$ ]]; }
+    poll is_track || fail "the track id is \"$TRACKID\", not one of track $n"
+    TRACK_PREFIX=${TRACKID%$n}
+}
+
 # A method call through dbus-send; its reply (or error) goes to REPLY and
 # the exit status is dbus-send's.
 REPLY=""

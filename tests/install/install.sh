@@ -5,7 +5,9 @@
 # the demo disc are the source's; the man page passes mandoc's lint and
 # documents every option and application resource the program has; the
 # desktop entry validates and names an installed icon; the icons are
-# well-formed images of the logo at their directory's size.  Then the
+# well-formed images of the logo at their directory's size; the AppStream
+# metainfo passes appstreamcli's validation without a warning and matches
+# the desktop entry and this version.  Then the
 # installed program runs on its own X server, pointed at its installed
 # resource file the way README tells users, and a width changed in that
 # file shows in its window, while a resource taken out of the file is not
@@ -29,7 +31,8 @@ expected=(
     "$MURBEL_BINDIR/murbel 755"
     "$MURBEL_APPDEFAULTFILE 644"
     "$MURBEL_MANPAGE 644"
-    "$share/applications/murbel.desktop 644"
+    "$share/applications/org.example.murbel.desktop 644"
+    "$share/metainfo/org.example.murbel.metainfo.xml 644"
     "$share/icons/hicolor/scalable/apps/murbel.svg 644"
     "$share/murbel/demo.disc 644"
 )
@@ -83,13 +86,45 @@ done
 
 # ---- the desktop entry and the icons ---------------------------------------
 
-desktop=$DEST$share/applications/murbel.desktop
+desktop=$DEST$share/applications/org.example.murbel.desktop
 out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
 [ -z "$out" ] || fail "desktop-file-validate: $out"
 grep -qx 'Icon=murbel' "$desktop" || fail "the desktop entry does not name the icon murbel"
 grep -qx 'Exec=murbel %U' "$desktop" || fail "the desktop entry does not start murbel"
 grep -qx 'MimeType=x-content/audio-cdda;' "$desktop" || fail "the desktop entry is not offered for audio CDs"
 grep -qx 'Categories=Audio;AudioVideo;Player;' "$desktop" || fail "the desktop entry's categories are wrong"
+
+# ---- the AppStream metainfo: what software centres show ----------------------
+
+metainfo=$DEST$share/metainfo/org.example.murbel.metainfo.xml
+if command -v appstreamcli >/dev/null; then
+    # Warnings fail validation as errors do; pedantic notes are shown.
+    out=$(appstreamcli validate --no-net --pedantic "$metainfo" 2>&1) ||
+        fail "appstreamcli validate: $out"
+    grep -q '^[EW]:' <<<"$out" && fail "appstreamcli validate: $out"
+else
+    fail "no appstreamcli (Debian package appstream): the metainfo cannot be checked"
+fi
+# Its id is the desktop entry's name, which launches it; its newest
+# release is this version, with notes; it carries a content rating.
+field() { python3 -c '
+import sys, xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+for e in root.findall(sys.argv[2]):
+    print(e.get(sys.argv[3]) if len(sys.argv) > 3 else (e.text or "").strip())' "$metainfo" "$@"; }
+id=$(field id)
+[ "$id.desktop" = "$(basename "$desktop")" ] || fail "the metainfo's id $id is not the desktop entry's name"
+[ "$(field launchable)" = "$id.desktop" ] || fail "the metainfo launches $(field launchable)"
+version=$(sed -n 's/^project(murbel VERSION \([0-9.]*\).*/\1/p' "$MURBEL_SOURCE_DIR/CMakeLists.txt")
+[ -n "$version" ] || fail "no version in CMakeLists.txt"
+[ "$(field releases/release version | head -n 1)" = "$version" ] ||
+    fail "the newest release in the metainfo is $(field releases/release version | head -n 1), not $version"
+[ -n "$(field 'releases/release/description/ul/li' | head -n 1)" ] || fail "the release has no notes"
+[ "$(field content_rating type)" = oars-1.1 ] || fail "no OARS content rating"
+grep -qx "murbel" < <(field provides/binary) || fail "the metainfo does not name the program"
+# The program tells MPRIS clients the same desktop entry.
+grep -q "\"$id\"" "$MURBEL_SOURCE_DIR/src/mpris/interfaces.cpp" ||
+    fail "the MPRIS DesktopEntry is not $id"
 
 # A PNG of the directory's size whose chunks and compressed data check out,
 # showing the logo (56 x 38, whole-number scaled, centred) and clear around it.

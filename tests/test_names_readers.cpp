@@ -186,9 +186,11 @@ TEST(NamesXmcd, FormatReadsBack)
     EXPECT_EQ(r.offsets, 3);
     EXPECT_EQ(r.names.artist, n.artist);
     EXPECT_EQ(r.names.album, n.album);
-    // A track's own artist is written "Artist / Title", which reads back
-    // whole unless the disc is a various-artists one.
-    EXPECT_EQ(titles(r.names), (std::vector<std::string>{"So What", "", "Guest / Guest Song"}));
+    // A track's own artist on a disc that is no sampler keeps its title
+    // line to the title and goes into the track's extended data.
+    EXPECT_EQ(titles(r.names), (std::vector<std::string>{"So What", "", "Guest | Guest Song"}));
+    EXPECT_NE(text.find("TTITLE2=Guest Song\n"), std::string::npos);
+    EXPECT_NE(text.find("EXTT2=Artist: Guest\n"), std::string::npos);
 }
 
 TEST(NamesMusicBrainz, Parse)

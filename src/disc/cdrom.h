@@ -62,6 +62,7 @@ extern cdrom_info CDI;
 extern int cdrom_fd;                       // drive handle; -1 = closed
 extern FILE *info_file;                    // the disc's information file
 extern std::string info_path;
+extern std::vector<bool> data_tracks;      // per track, as times: a data track
 extern bool info_read;                     // info_path belongs to this disc
 extern std::optional<std::string> title;   // none = no title known
 extern std::string program_string;

@@ -19,6 +19,12 @@
 // happened rather than one left by a later call.
 std::vector<bool> data_tracks;
 
+bool track_is_data(int t)
+{
+    return track_on_disc(t) && static_cast<size_t>(t - CDI.min) < data_tracks.size() &&
+           data_tracks[t - CDI.min];
+}
+
 static void report(const char *prefix, int err)
 {
     errno = err;

@@ -82,6 +82,8 @@ constexpr XtIntervalId TIMER_NONE = static_cast<XtIntervalId>(-1);
 // The track tables are present, and t is one of their tracks.
 bool tables_present();
 bool track_on_disc(int t);
+// t is a data track of the disc: a drive plays no audio from it.
+bool track_is_data(int t);
 
 // Drive access and table of contents.
 int cdrom_open();

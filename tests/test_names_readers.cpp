@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "names/internal.h"
 #include "names/names.h"
 
 namespace fs = std::filesystem;
@@ -597,4 +598,48 @@ TEST(NamesToc, EnhancedAndMixedModeDiscs)
     disc_toc tight = toc_of({150, 9000, 12000, 30000});
     tight.data = {false, false, true};
     EXPECT_EQ(musicbrainz_id(tight), "");
+}
+
+TEST_F(NamesCddb, CoverBesideAnImageAndItsUrl)
+{
+    struct {
+        std::vector<std::string> files;
+        std::string sheet, chosen;  // empty: none
+    } cases[] = {
+        {{"cover.jpg", "folder.jpg", "front.png"}, "album", "cover.jpg"},
+        {{"Folder.JPG", "front.png", "back.jpg"}, "album", "Folder.JPG"},
+        {{"FRONT.jpeg", "album.png", "booklet.jpg"}, "album", "FRONT.jpeg"},
+        {{"AlbumArt.jpg", "Disc.jpg"}, "Disc", "AlbumArt.jpg"},
+        {{"Disc.PNG", "scan1.jpg"}, "disc", "Disc.PNG"},  // named as the sheet
+        {{"Cover.png", "cover.jpg"}, "x", "Cover.png"},   // the first in byte order
+        {{"back.jpg", "cover.txt", "cover.gif", "folder"}, "x", ""},
+        {{"cover.jpg/"}, "x", ""},  // a directory of that name
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        std::string d = "img" + std::to_string(n++);
+        for (const std::string &f : c.files) {
+            if (f.back() == '/')
+                fs::create_directories(dir + "/" + d + "/" + f);
+            else
+                write(d + "/" + f, "picture");
+        }
+        std::string want = c.chosen.empty() ? "" : dir + "/" + d + "/" + c.chosen;
+        EXPECT_EQ(cover_in_dir(dir + "/" + d, c.sheet), want) << d;
+    }
+    EXPECT_EQ(cover_in_dir(dir + "/missing", "x"), "");
+
+    // Cached beside an xmcd file, in whichever format the archive sent.
+    write("cddb/0f027403", "DTITLE=a\n");
+    EXPECT_EQ(cover_beside(dir + "/cddb/0f027403"), "");
+    write("cddb/0f027403.png", "picture");
+    EXPECT_EQ(cover_beside(dir + "/cddb/0f027403"), dir + "/cddb/0f027403.png");
+
+    EXPECT_EQ(file_url("/home/me/Ripped CDs/Björk #1/100% cover?.jpg"),
+              "file:///home/me/Ripped%20CDs/Bj%C3%B6rk%20%231/100%25%20cover%3F.jpg");
+    EXPECT_EQ(image_extension("\xff\xd8\xff\xe0"), "jpg");
+    EXPECT_EQ(image_extension("\x89PNG\r\n\x1a\n...."), "png");
+    EXPECT_EQ(image_extension("GIF89a.."), "gif");
+    EXPECT_EQ(image_extension("<html>"), "");
+    EXPECT_EQ(image_extension(""), "");
 }

@@ -230,9 +230,10 @@ std::string xmcd_format(const disc_names &names, const disc_toc &toc)
     char id[16];
     snprintf(id, sizeof id, "%08x", freedb_id(toc));
     out += std::string("DISCID=") + id + "\n";
-    std::string dtitle = names.artist.empty() || names.artist == names.album
-                             ? names.album
-                             : names.artist + " / " + names.album;
+    // An artist alone is better than "Artist / ", which reads back whole.
+    std::string dtitle = names.artist.empty() || names.artist == names.album ? names.album
+                         : names.album.empty()                               ? names.artist
+                                                 : names.artist + " / " + names.album;
     put_value(out, "DTITLE", dtitle);
     out += "DYEAR=\nDGENRE=\n";
     // Readers split "Artist / Title" on a sampler's tracks only; elsewhere
@@ -246,7 +247,7 @@ std::string xmcd_format(const disc_names &names, const disc_toc &toc)
             const track_name &tn = names.tracks[t];
             bool own = !tn.artist.empty() && tn.artist != names.artist;
             v = tn.title;
-            if (sampler && own && !tn.title.empty())
+            if (sampler && own && !tn.title.empty() && tn.artist.find(" / ") == std::string::npos)
                 v = tn.artist + " / " + tn.title;
             else if (own)
                 extt[t] = EXTT_ARTIST + tn.artist;

@@ -78,7 +78,7 @@ std::string real_drive_path()
     return d;
 }
 
-names_found local_names(const disc_toc &toc)
+names_found local_names(const disc_toc &toc, std::string *cover)
 {
     names_found f;
     const char *dev = app_resources.device;
@@ -93,7 +93,7 @@ names_found local_names(const disc_toc &toc)
         std::string path = cddb_find(cddb_dirs(app_resources.cddbPath), toc, &x);
         if (!path.empty()) {
             f = {x.names, TRUST_CDDB, "cddb " + path};
-            names_cover_offer(cover_beside(path), COVER_FETCHED);
+            *cover = cover_beside(path);
         }
     }
     return f;
@@ -143,8 +143,10 @@ void names_read()
     disc_toc toc = current_toc();
     if (toc.tracks() < 1)
         return;
-    names_found f = local_names(toc);
+    std::string cover;
+    names_found f = local_names(toc, &cover);
     names_offer(f);
+    names_cover_offer(cover, COVER_FETCHED);
     std::string drive = f.trust < TRUST_CDTEXT ? real_drive_path() : "";
     // The image's directory is looked through off the event loop: it may
     // be on a stalled network mount.

@@ -54,9 +54,11 @@ std::string musicbrainz_id(const disc_toc &toc)
     long leadout = toc.frames.back();
     // An enhanced CD: the audio session ends where the data session's
     // lead-out and lead-in begin.
-    if (is_data(toc, n - 1) && n > 1 && !is_data(toc, 0)) {
-        while (n > 1 && is_data(toc, n - 1))
-            n--;
+    int audio = n;
+    while (audio > 0 && is_data(toc, audio - 1))
+        audio--;
+    if (audio > 0 && audio < n) {
+        n = audio;
         leadout = toc.frames[n] - 11400;
         if (leadout <= toc.frames[n - 1])
             return "";

@@ -540,3 +540,66 @@ TEST_F(SimDrive, RealClockRunsAndSwitchingKeepsTime)
     EXPECT_EQ(later.absolute.second, held.absolute.second + 1);
     EXPECT_EQ(later.absolute.frame, held.absolute.frame);
 }
+
+// "Liquid" by Recoil, an enhanced CD: ten audio tracks, then the data
+// session (its table of contents from ARver's notes on data tracks).
+static const char *const enhanced_cd =
+    "track 1 00:02:00\ntrack 2 02:50:17\ntrack 3 08:59:62\ntrack 4 14:03:00\n"
+    "track 5 20:45:35\ntrack 6 26:14:65\ntrack 7 33:44:65\ntrack 8 40:57:65\n"
+    "track 9 47:50:10\ntrack 10 54:59:30\ntrack 11 62:36:35 data\nleadout 74:10:51\n";
+
+TEST_F(SimDrive, DataTracksAreMarkedAndNeverPlayed)
+{
+    struct {
+        const char *what, *disc;
+        const char *control;  // "a" audio, "d" data, per track
+        // A play of the whole disc ends here; plays from these are refused.
+        const char *audio_end;
+        std::vector<drive_msf> refused;
+        drive_msf playable;
+    } cases[] = {
+        {"enhanced CD", enhanced_cd, "aaaaaaaaaad", "60:04:35",
+         {msf(60, 4, 35), msf(61, 0, 0), msf(62, 36, 35), msf(74, 0, 0)}, msf(54, 59, 30)},
+        // Too close to the audio for a session of its own: it ends there.
+        {"data track right after the audio", "track 1 00:02:00\ntrack 2 00:40:00 data\nleadout 01:00:00\n",
+         "ad", "00:40:00", {msf(0, 40, 0), msf(0, 59, 74)}, msf(0, 39, 0)},
+        // Mixed mode: the data first, the audio after it.
+        {"mixed mode", "track 1 00:02:00 data\ntrack 2 10:00:00\ntrack 3 12:00:00\nleadout 14:00:00\n",
+         "daa", nullptr, {msf(0, 2, 0), msf(9, 59, 74)}, msf(10, 0, 0)},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        int h = open_disc(c.disc, "d" + std::to_string(n++));
+        ASSERT_GE(h, 0) << take_stderr();
+        for (size_t t = 0; c.control[t]; t++) {
+            drive_toc_entry e{};
+            ASSERT_EQ(drive_read_toc_entry(h, static_cast<uint8_t>(t + 1), &e), 0);
+            EXPECT_EQ(e.addr_ctl, c.control[t] == 'd' ? 0x14 : 0x10) << "track " << t + 1;
+        }
+        for (const drive_msf &m : c.refused) {
+            EXPECT_EQ(err_of(play(h, m, m)), EIO) << msf_text(m);
+        }
+        // To one frame before the lead-out, as the player asks.
+        drive_toc_entry lead{};
+        ASSERT_EQ(drive_read_toc_entry(h, DRIVE_LEADOUT, &lead), 0);
+        long last = (lead.addr[1] * 60L + lead.addr[2]) * 75 + lead.addr[3] - 1;
+        drive_msf end = msf(static_cast<int>(last / 4500), static_cast<int>(last / 75 % 60),
+                            static_cast<int>(last % 75));
+        ASSERT_EQ(play(h, c.playable, end), 0) << "from " << msf_text(c.playable);
+        sim_advance_ms(100 * 60 * 1000);
+        std::string stop = at(h);
+        EXPECT_EQ(stop.substr(0, 5), "13 0 ");
+        if (c.audio_end) {
+            EXPECT_EQ(stop.substr(5), c.audio_end);
+        } else {
+            EXPECT_EQ(stop.substr(5), msf_text(end));  // the audio runs to the lead-out
+        }
+    }
+    EXPECT_EQ(take_stderr(), "");
+
+    EXPECT_EQ(open_disc("track 1 00:02:00\ntrack 2 04:00:00 audio\nleadout 10:30:12\n", "bad"), -1);
+    EXPECT_EQ(take_stderr(), "murbel: " + path +
+                                 ":2: track wants a number and an address, and \"data\" for a "
+                                 "data track, e.g. \"track 1 00:02:00\"\n");
+}

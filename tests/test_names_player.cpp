@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include "app/app.h"
 #include "disc/cdinfo.h"
 #include "disc/cdrom.h"
+#include "drive/sim.h"
 #include "names/internal.h"
 #include "names/names.h"
 #include "playback/playback.h"
@@ -206,6 +208,59 @@ TEST_F(NamesPlayerTest, NewDiscBringsItsOwnNames)
     EXPECT_EQ(window_title(), "1. St. Thomas - Saxophone Colossus");
 }
 
+// "Liquid" by Recoil, an enhanced CD (its table of contents from ARver's
+// notes on data tracks): ten audio tracks, then the data session.
+const char *const ENHANCED_CD =
+    "track 1 00:02:00\ntrack 2 02:50:17\ntrack 3 08:59:62\ntrack 4 14:03:00\n"
+    "track 5 20:45:35\ntrack 6 26:14:65\ntrack 7 33:44:65\ntrack 8 40:57:65\n"
+    "track 9 47:50:10\ntrack 10 54:59:30\ntrack 11 62:36:35 data\nleadout 74:10:51\n";
+
+TEST_F(NamesPlayerTest, EnhancedCdIsNamedAndPlayedAsADriveDoes)
+{
+    // Its CDDB file is named by the freedb ID of every track, data too.
+    std::string xmcd = "DISCID=9e11600b\nDTITLE=Recoil / Liquid\n";
+    for (int t = 0; t < 10; t++)
+        xmcd += "TTITLE" + std::to_string(t) + "=Song " + std::to_string(t + 1) + "\n";
+    xmcd += "TTITLE10=Data\n";
+    put_xmcd("misc/9e11600b", xmcd);
+    start(ENHANCED_CD);
+    EXPECT_EQ(take_stdout(),
+              "cdrom_get_curtrack: no status\nnames: cddb " + cddb() + "/misc/9e11600b\n");
+    disc_toc toc = current_toc();
+    ASSERT_EQ(toc.data.size(), 11u);
+    EXPECT_EQ(std::count(toc.data.begin(), toc.data.end(), true), 1);
+    EXPECT_TRUE(toc.data[10]);
+    EXPECT_EQ(musicbrainz_id(toc), "9AQWqQ0eCCwktwPPrIUIYkUw2Uo-");
+
+    // Play: the drive plays the audio and stops where its session ends.
+    take_requests();
+    click(playButton);
+    EXPECT_EQ(take_stdout(), "cdrom_play: starting track 1\n");
+    EXPECT_EQ(take_requests(), (std::vector<std::string>{"play 00:02:00 74:10:50"}));
+    int highest = 0;
+    for (int s = 0; s < 61 * 60 && CDI.curtrack != 0; s += 5) {
+        sim_advance_ms(5000);
+        fire_play_timer();
+        highest = std::max(highest, static_cast<int>(CDI.curtrack));
+    }
+    EXPECT_EQ(highest, 10);
+    std::string out = take_stdout();
+    EXPECT_NE(out.find("cdrom_atend: at end\ncdrom_atend: all done\n"), std::string::npos) << out;
+    EXPECT_EQ(take_stderr(), "");
+
+    // Next from the last audio track onto the data track: refused, as a
+    // drive refuses it, and the player says so and goes on.
+    click(playButton);
+    for (int i = 0; i < 9; i++)
+        click(nextButton);
+    take_stdout();
+    EXPECT_EQ(take_stderr(), "");
+    click(nextButton);
+    EXPECT_NE(take_stderr().find("Input/output error"), std::string::npos);
+    click(stopButton);
+    EXPECT_EQ(take_stderr(), "");
+}
+
 // A local server in MusicBrainz's format (tests/acceptance/mb_server.py).
 class NamesLookupTest : public NamesPlayerTest {
 protected:
@@ -322,4 +377,90 @@ TEST_F(NamesLookupTest, OneRequestASecondAndNoNamesForTheWrongDisc)
     EXPECT_EQ(label_of(titleBar), "No Title");
     // Its names were stored all the same: they are that disc's.
     EXPECT_TRUE(fs::exists(cddb() + "/0f027403"));
+}
+
+TEST_F(NamesLookupTest, RedirectsWaitTheirTurnAndTheFrontCoverIsKeptBesideTheFile)
+{
+    const std::string id = "qiL3KGwA.BvvW8q.MxsWDqOejDg-";
+    answer(id, "3 'Miles Davis' 'Kind of Blue' 'So What' 'Freddie Freeloader' 'Blue in Green'");
+    std::string release = musicbrainz_parse(read_all(srv + "/" + id + ".json"), id, 3).release_id;
+    ASSERT_EQ(release.size(), 36u);
+    const std::string jpeg = std::string("\xff\xd8\xff\xe0\0\x10JFIF\0", 11) + "picture";
+    write_file(srv + "/" + release + ".jpg", jpeg);
+    write_file(srv + "/mode", "redirect");
+    start(demo_disc(), {"-lookup", "-xrm", "*lookupServer: " + server, "-xrm",
+                        "*coverArtServer: " + server + "/"});
+    EXPECT_EQ(names_art_url(), "");
+    ASSERT_TRUE(run_until([] { return !names_art_url().empty(); }, 15000)) << take_stdout();
+    const std::string cover = cddb() + "/0f027403.jpg";
+    EXPECT_EQ(read_all(cover), jpeg);
+    EXPECT_EQ(names_art_url(), file_url(fs::canonical(cover)));
+    EXPECT_EQ(known_names.album, "Kind of Blue");
+
+    // The lookup, its redirect, the archive and its redirect: four
+    // requests, a second apart.
+    std::istringstream log(read_all(srv + "/requests"));
+    std::vector<std::string> paths;
+    std::vector<double> t = request_times();
+    for (std::string path, agent, when; log >> path >> agent >> when;)
+        paths.push_back(path);
+    ASSERT_EQ(paths.size(), 4u);
+    EXPECT_EQ(paths[1], paths[0] + "&moved=1");
+    EXPECT_EQ(paths[2], "/release/" + release + "/front");
+    EXPECT_EQ(paths[3], "/images/" + release);
+    for (size_t i = 1; i < t.size(); i++)
+        EXPECT_GE(t[i] - t[i - 1], 0.95) << "request " << i;
+
+    // The disc again: its names and cover from the files, nothing asked.
+    change_disc(OTHER_DISC);
+    ASSERT_TRUE(run_until([] { return !names_fetch_busy(); }, 10000));
+    EXPECT_EQ(names_art_url(), "");
+    size_t asked = request_times().size();
+    change_disc(demo_disc());
+    EXPECT_EQ(known_names.source, "cddb " + cddb() + "/0f027403");
+    EXPECT_EQ(names_art_url(), file_url(fs::canonical(cover)));
+    EXPECT_FALSE(names_fetch_busy());
+    EXPECT_EQ(request_times().size(), asked);
+}
+
+TEST_F(NamesLookupTest, NoCoverIsNoFault)
+{
+    const std::string id = "qiL3KGwA.BvvW8q.MxsWDqOejDg-";
+    answer(id, "3 'Miles Davis' 'Kind of Blue' 'So What' 'Freddie Freeloader' 'Blue in Green'");
+    std::string release = musicbrainz_parse(read_all(srv + "/" + id + ".json"), id, 3).release_id;
+    struct {
+        const char *mode, *picture, *note;
+    } cases[] = {
+        {"ok", nullptr, "HTTP status 404"},
+        {"cover-loop", "\xff\xd8\xff", "more than 3 redirects"},
+        {"ok", "<html>a page</html>", "not a picture"},
+    };
+    start(demo_disc(), {"-lookup", "-xrm", "*lookupServer: " + server, "-xrm",
+                        "*coverArtServer: " + server});
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mode);
+        change_disc(OTHER_DISC);
+        ASSERT_TRUE(run_until([] { return !names_fetch_busy(); }, 10000));
+        fs::remove(cddb() + "/0f027403");
+        write_file(srv + "/mode", c.mode);
+        fs::remove(srv + "/" + release + ".jpg");
+        if (c.picture)
+            write_file(srv + "/" + release + ".jpg", c.picture);
+        take_stdout();
+        change_disc(demo_disc());
+        std::string out;
+        ASSERT_TRUE(run_until(
+            [&] {
+                out += take_stdout();
+                return !names_fetch_busy() && !known_names.source.empty();
+            },
+            20000));
+        EXPECT_NE(out.find("names: no cover for release " + release + ": " + c.note + "\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(names_art_url(), "");
+        EXPECT_EQ(known_names.album, "Kind of Blue");
+        EXPECT_FALSE(fs::exists(cddb() + "/0f027403.jpg"));
+    }
+    EXPECT_EQ(take_stderr(), "");
 }

@@ -67,6 +67,8 @@ static XtResource resources[] = {
      &app_resources.lookup},
     {"lookupServer", "LookupServer", XtRString, sizeof(char *), offset(lookupServer),
      XtRString, const_cast<char *>("https://musicbrainz.org")},
+    {"coverArtServer", "CoverArtServer", XtRString, sizeof(char *), offset(coverArtServer),
+     XtRString, const_cast<char *>("https://coverartarchive.org")},
 };
 #undef offset
 

@@ -27,6 +27,7 @@ struct AppResources {
     char *cddbPath;
     Boolean lookup;
     char *lookupServer;
+    char *coverArtServer;
 };
 
 extern XtAppContext app_context;

@@ -17,6 +17,14 @@
 
 // perror with a given errno, so that a report names the error that
 // happened rather than one left by a later call.
+std::vector<bool> data_tracks;
+
+bool track_is_data(int t)
+{
+    return track_on_disc(t) && static_cast<size_t>(t - CDI.min) < data_tracks.size() &&
+           data_tracks[t - CDI.min];
+}
+
 static void report(const char *prefix, int err)
 {
     errno = err;
@@ -83,6 +91,7 @@ static void release_tables()
     CDI.times.shrink_to_fit();
     CDI.addrs.clear();
     CDI.addrs.shrink_to_fit();
+    data_tracks.clear();
 }
 
 void cdrom_close()
@@ -106,6 +115,7 @@ static void make_tables(size_t ntracks)
     try {
         CDI.times.assign(ntracks, 0);
         CDI.addrs.assign(ntracks + 1, msf_t{0, 0, 0});
+        data_tracks.assign(ntracks, false);
     } catch (const std::bad_alloc &) {
         report("calloc", ENOMEM);
         exit(1);
@@ -142,6 +152,7 @@ int cdrom_read_toc()
             return -1;
         msf_t &a = CDI.addrs[t - CDI.min];
         a = msf_t{entry.addr[1], entry.addr[2], entry.addr[3]};
+        data_tracks[t - CDI.min] = entry.addr_ctl & 0x04;
         long s = msf_seconds(a);
         if (t > CDI.min)
             CDI.times[t - 1 - CDI.min] = static_cast<uint16_t>(s - prev);

@@ -62,6 +62,7 @@ extern cdrom_info CDI;
 extern int cdrom_fd;                       // drive handle; -1 = closed
 extern FILE *info_file;                    // the disc's information file
 extern std::string info_path;
+extern std::vector<bool> data_tracks;      // per track, as times: a data track
 extern bool info_read;                     // info_path belongs to this disc
 extern std::optional<std::string> title;   // none = no title known
 extern std::string program_string;
@@ -81,6 +82,8 @@ constexpr XtIntervalId TIMER_NONE = static_cast<XtIntervalId>(-1);
 // The track tables are present, and t is one of their tracks.
 bool tables_present();
 bool track_on_disc(int t);
+// t is a data track of the disc: a drive plays no audio from it.
+bool track_is_data(int t);
 
 // Drive access and table of contents.
 int cdrom_open();

@@ -55,6 +55,7 @@ constexpr int64_t UNITS_PER_FRAME = 1000000;
 struct disc {
     int first = 0;
     std::vector<long> starts;  // frames of each track's start
+    std::vector<bool> data;    // per track: a data track
     long leadout = -1;         // frames; -1 until its line is read
     int speed = 1;
     uint8_t idle = CD_AS_NO_STATUS;
@@ -188,8 +189,9 @@ void parse_line(disc &d, int line, const std::vector<std::string> &w, const std:
 
     if (key == "track") {
         int n;
-        if (w.size() != 3)
-            fail("track wants a number and an address, e.g. \"track 1 00:02:00\"");
+        if (w.size() != 3 && !(w.size() == 4 && w[3] == "data"))
+            fail("track wants a number and an address, and \"data\" for a data track, "
+                 "e.g. \"track 1 00:02:00\"");
         if (!parse_int(w[1], 1, 99, &n))
             fail("bad track number " + quoted(w[1]) + " (1 to 99)");
         if (!parse_msf(w[2], &at))
@@ -204,6 +206,7 @@ void parse_line(disc &d, int line, const std::vector<std::string> &w, const std:
         else if (at <= d.starts.back())
             fail("track " + std::to_string(n) + " does not start after track " + std::to_string(n - 1));
         d.starts.push_back(at);
+        d.data.push_back(w.size() == 4);
     } else if (key == "leadout") {
         if (w.size() != 2)
             fail("leadout wants an address, e.g. \"leadout 10:30:12\"");
@@ -408,6 +411,33 @@ bool no_disc(const sim_drive &dr)
     return false;
 }
 
+// Where the audio before data track i ends: at the track, or, for the
+// data session after the audio of an enhanced CD, where that session's
+// lead-out and lead-in begin, 11400 sectors before it.
+long audio_end_before(const disc &d, size_t i)
+{
+    if (i > 0 && !d.data[i - 1] && d.starts[i] - 11400 > d.starts[i - 1])
+        return d.starts[i] - 11400;
+    return d.starts[i];
+}
+
+// A drive plays audio only: a play from inside a data track (or the gap
+// before it) is refused, and one running into a data track ends before it.
+bool clip_to_audio(const disc &d, long from, long *to)
+{
+    for (size_t i = 0; i < d.starts.size(); i++) {
+        if (!d.data[i])
+            continue;
+        long begin = audio_end_before(d, i);
+        long end = i + 1 < d.starts.size() ? d.starts[i + 1] : d.leadout;
+        if (from >= begin && from < end)
+            return false;
+        if (begin > from && begin < *to)
+            *to = begin;
+    }
+    return true;
+}
+
 int track_at(const disc &d, long frame)
 {
     int t = d.first;
@@ -465,7 +495,8 @@ int sim_toc_entry(void *handle, uint8_t track, drive_toc_entry *entry)
     }
     drive_msf msf = msf_of(at);
     *entry = {};
-    entry->addr_ctl = 0x10;  // Q mode 1, two-channel audio
+    bool data = track != DRIVE_LEADOUT && dr.d.data[track - dr.d.first];
+    entry->addr_ctl = data ? 0x14 : 0x10;  // Q mode 1; data or two-channel audio
     entry->track = track;
     entry->addr[1] = msf.minute;
     entry->addr[2] = msf.second;
@@ -516,6 +547,10 @@ int sim_play_msf(void *handle, const drive_msf *start, const drive_msf *end)
     if (start->second > 59 || start->frame > 74 || end->second > 59 || end->frame > 74 ||
         from > to || to > dr.d.leadout) {
         errno = EINVAL;
+        return -1;
+    }
+    if (!clip_to_audio(dr.d, from, &to)) {
+        errno = EIO;
         return -1;
     }
     start_play(dr, from, to, PLAYING);

@@ -169,6 +169,7 @@ std::string mpris_metadata_key()
     } else if (mpris_disc_present()) {
         key += '\n' + meta_of(CDI.min).album;
     }
+    key += '\n' + names_art_url();
     return key;
 }
 
@@ -596,6 +597,9 @@ GETTER(get_metadata)
         if (!meta.album.empty())
             r = append_entry(reply, "xesam:album", "s", meta.album.c_str());
     }
+    std::string art = names_art_url();
+    if (r >= 0 && !art.empty())
+        r = append_entry(reply, "mpris:artUrl", "s", art.c_str());
     if (r >= 0)
         r = sd_bus_message_close_container(reply);
     return r;

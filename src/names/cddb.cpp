@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "names/internal.h"
 #include "names/names.h"
 
 // An xmcd file is a few kilobytes; a bigger one is not read whole.
@@ -121,8 +122,8 @@ std::string cddb_find(const std::vector<std::string> &dirs, const disc_toc &toc,
 // Written to a temporary file, flushed to the disk and then linked under
 // its name: link, unlike rename, refuses to replace a file the user
 // already has, and either way the name never shows a half-written file.
-static bool store_in(const std::string &dir, const std::string &name, const std::string &text,
-                     std::string *why)
+bool file_store_new(const std::string &dir, const std::string &name, const std::string &text,
+                    std::string *why)
 {
     std::string tmp = dir + "/.murbel-" + name + ".XXXXXX";
     int fd = mkstemp(tmp.data());
@@ -171,7 +172,7 @@ std::string cddb_store(const std::vector<std::string> &dirs, const disc_names &n
             *why = path + " already exists";
             return "";
         }
-        return store_in(dir, name, xmcd_format(names, toc), why) ? path : "";
+        return file_store_new(dir, name, xmcd_format(names, toc), why) ? path : "";
     }
     return "";
 }

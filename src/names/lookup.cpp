@@ -31,9 +31,11 @@
 namespace {
 
 // A server's answer is read up to this size; a disc's answer is tens of
-// kilobytes.
+// kilobytes, a front cover a few megabytes.
 const size_t MAX_ANSWER = 1 << 20;
+const size_t MAX_COVER = 16 << 20;
 const long TIMEOUT_MS = 5000;
+const int MAX_REDIRECTS = 3;
 
 struct fetch_job {
     // Given by the event loop before the thread starts.
@@ -42,11 +44,16 @@ struct fetch_job {
     std::string device;  // a real drive to read CD-Text from; empty = none
     bool lookup = false;
     std::string server;
+    std::string cover_server;
     std::vector<std::string> dirs;
+    std::string image_dir;  // a disc image's directory; empty = none
+    std::string sheet;
     // Written by the worker under the lock.
     std::mutex lock;
     bool done = false;
     names_found found;
+    std::string cover;
+    cover_rank cover_level = COVER_NONE;
     std::vector<std::string> notes;  // for the debug trace
 };
 
@@ -112,13 +119,18 @@ int64_t steady_ms()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+struct answer {
+    std::string body;
+    size_t limit;
+};
+
 size_t take_bytes(char *data, size_t size, size_t n, void *user)
 {
-    auto *body = static_cast<std::string *>(user);
+    auto *a = static_cast<answer *>(user);
     size_t len = size * n;
-    if (body->size() + len > MAX_ANSWER)
+    if (a->body.size() + len > a->limit)
         return 0;  // stops the transfer: nobody needs an answer this big
-    body->append(data, len);
+    a->body.append(data, len);
     return len;
 }
 
@@ -134,8 +146,20 @@ void stop_workers()
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-// GET url into body; false with why on any failure.
-bool http_get(const std::string &url, std::string *body, std::string *why)
+// Every request waits for its turn, redirects too: the servers ask for
+// at most one a second from a client.
+void wait_for_turn()
+{
+    int64_t wait = last_request_ms.load() + 1000 - steady_ms();
+    if (wait > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    last_request_ms = steady_ms();
+}
+
+// One request, no redirect followed; the status and where a redirect
+// points.  False with why when the transfer failed.
+bool http_once(const std::string &url, answer *a, long *status, std::string *location,
+               std::string *why)
 {
     CURL *c = libcurl->easy_init();
     if (!c) {
@@ -148,40 +172,96 @@ bool http_get(const std::string &url, std::string *body, std::string *why)
     libcurl->easy_setopt(c, CURLOPT_TIMEOUT_MS, TIMEOUT_MS);
     libcurl->easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, TIMEOUT_MS);
     libcurl->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    libcurl->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    libcurl->easy_setopt(c, CURLOPT_MAXREDIRS, 3L);
+    libcurl->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
     libcurl->easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    libcurl->easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    libcurl->easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MAX_ANSWER));
+    libcurl->easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(a->limit));
     libcurl->easy_setopt(c, CURLOPT_WRITEFUNCTION, take_bytes);
-    libcurl->easy_setopt(c, CURLOPT_WRITEDATA, body);
+    libcurl->easy_setopt(c, CURLOPT_WRITEDATA, a);
     libcurl->easy_setopt(c, CURLOPT_ERRORBUFFER, error);
     libcurl->easy_setopt(c, CURLOPT_XFERINFOFUNCTION, keep_going);
     libcurl->easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     CURLcode rc = libcurl->easy_perform(c);
-    long status = 0;
-    libcurl->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    *status = 0;
+    libcurl->easy_getinfo(c, CURLINFO_RESPONSE_CODE, status);
+    char *to = nullptr;
+    libcurl->easy_getinfo(c, CURLINFO_REDIRECT_URL, &to);
+    *location = to ? to : "";
     libcurl->easy_cleanup(c);
     if (rc != CURLE_OK) {
         *why = *error ? error : libcurl->easy_strerror(rc);
         if (rc == CURLE_WRITE_ERROR || rc == CURLE_FILESIZE_EXCEEDED)
-            *why = "the answer is larger than " + std::to_string(MAX_ANSWER) + " bytes";
-        return false;
-    }
-    // MusicBrainz answers an unknown disc with 404 and a JSON error.
-    if (status != 200 && status != 404) {
-        *why = "HTTP status " + std::to_string(status);
+            *why = "the answer is larger than " + std::to_string(a->limit) + " bytes";
         return false;
     }
     return true;
 }
 
-void wait_for_turn()
+// GET url into body, following a few redirects, each request in its
+// turn; false with why on any failure.  A 404 is an answer when
+// not_found_is_answer (MusicBrainz answers an unknown disc so, with a JSON
+// error).
+bool http_get(std::string url, size_t limit, bool not_found_is_answer, std::string *body,
+              std::string *why)
 {
-    int64_t wait = last_request_ms.load() + 1000 - steady_ms();
-    if (wait > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-    last_request_ms = steady_ms();
+    for (int hop = 0;; hop++) {
+        wait_for_turn();
+        answer a{"", limit};
+        long status;
+        std::string location;
+        if (!http_once(url, &a, &status, &location, why))
+            return false;
+        bool redirect = status == 301 || status == 302 || status == 303 || status == 307 ||
+                        status == 308;
+        if (!redirect) {
+            if (status != 200 && !(status == 404 && not_found_is_answer)) {
+                *why = "HTTP status " + std::to_string(status);
+                return false;
+            }
+            *body = std::move(a.body);
+            return true;
+        }
+        if (hop == MAX_REDIRECTS) {
+            *why = "more than " + std::to_string(MAX_REDIRECTS) + " redirects";
+            return false;
+        }
+        if (location.compare(0, 7, "http://") != 0 && location.compare(0, 8, "https://") != 0) {
+            *why = "a redirect to \"" + location.substr(0, 100) + "\"";
+            return false;
+        }
+        url = location;
+    }
+}
+
+std::string without_slash(std::string server)
+{
+    while (!server.empty() && server.back() == '/')
+        server.pop_back();
+    return server;
+}
+
+// The release's front cover from the Cover Art Archive, cached beside the
+// xmcd file just stored (as that file's name with the image's extension).
+std::string fetch_cover(fetch_job &job, const std::string &release, const std::string &stored,
+                        std::vector<std::string> &notes)
+{
+    std::string url = without_slash(job.cover_server) + "/release/" + release + "/front";
+    std::string body, why;
+    if (!http_get(url, MAX_COVER, false, &body, &why)) {
+        notes.push_back("names: no cover for release " + release + ": " + why + "\n");
+        return "";
+    }
+    std::string ext = image_extension(body);
+    if (ext.empty()) {
+        notes.push_back("names: no cover for release " + release + ": not a picture\n");
+        return "";
+    }
+    size_t slash = stored.rfind('/');
+    std::string dir = stored.substr(0, slash), name = stored.substr(slash + 1) + "." + ext;
+    if (!file_store_new(dir, name, body, &why)) {
+        notes.push_back("names: cover not stored: " + why + "\n");
+        return "";
+    }
+    return cover_beside(stored);
 }
 
 names_found musicbrainz_lookup(fetch_job &job, std::vector<std::string> &notes)
@@ -192,13 +272,10 @@ names_found musicbrainz_lookup(fetch_job &job, std::vector<std::string> &notes)
         notes.push_back("names: no MusicBrainz disc ID for this table of contents\n");
         return f;
     }
-    std::string server = job.server;
-    while (!server.empty() && server.back() == '/')
-        server.pop_back();
-    std::string url = server + "/ws/2/discid/" + id + "?inc=artist-credits+recordings&fmt=json";
-    wait_for_turn();
+    std::string url =
+        without_slash(job.server) + "/ws/2/discid/" + id + "?inc=artist-credits+recordings&fmt=json";
     std::string body, why;
-    if (!http_get(url, &body, &why)) {
+    if (!http_get(url, MAX_ANSWER, true, &body, &why)) {
         notes.push_back("names: lookup of " + id + " failed: " + why + "\n");
         return f;
     }
@@ -211,10 +288,20 @@ names_found musicbrainz_lookup(fetch_job &job, std::vector<std::string> &notes)
     f.trust = TRUST_LOOKUP;
     f.source = "musicbrainz " + id;
     std::string stored = cddb_store(job.dirs, r.names, job.toc, &why);
-    if (stored.empty())
+    if (stored.empty()) {
         notes.push_back("names: lookup result not stored: " + why + "\n");
-    else
-        f.source += " (stored in " + stored + ")";
+        return f;
+    }
+    f.source += " (stored in " + stored + ")";
+    // Shown as the file will read back, so that a restart shows the same.
+    xmcd_result back = xmcd_parse(xmcd_format(r.names, job.toc));
+    if (back.ok)
+        f.names = back.names;
+    if (!r.release_id.empty() && job.cover_level < COVER_BESIDE_IMAGE) {
+        job.cover = fetch_cover(job, r.release_id, stored, notes);
+        if (!job.cover.empty())
+            job.cover_level = COVER_FETCHED;
+    }
     return f;
 }
 
@@ -222,6 +309,11 @@ void work(std::shared_ptr<fetch_job> job)
 {
     std::vector<std::string> notes;
     names_found f;
+    if (!job->image_dir.empty()) {
+        job->cover = cover_in_dir(job->image_dir, job->sheet);
+        if (!job->cover.empty())
+            job->cover_level = COVER_BESIDE_IMAGE;
+    }
     if (!job->device.empty()) {
         lookup_result r = drive_cdtext_read(job->device, job->toc.first, job->toc.tracks());
         if (r.ok) {
@@ -260,6 +352,8 @@ void cb_fetched(XtPointer, int *fd, XtInputId *)
         return;
     names_found f;
     std::vector<std::string> notes;
+    std::string cover;
+    cover_rank rank;
     unsigned generation;
     {
         std::lock_guard<std::mutex> hold(running->lock);
@@ -267,6 +361,8 @@ void cb_fetched(XtPointer, int *fd, XtInputId *)
             return;
         f = running->found;
         notes = running->notes;
+        cover = running->cover;
+        rank = running->cover_level;
         generation = running->generation;
     }
     running.reset();
@@ -274,6 +370,7 @@ void cb_fetched(XtPointer, int *fd, XtInputId *)
         for (const std::string &n : notes)
             debug_log(1, "%s", n.c_str());
         names_offer(f);
+        names_cover_offer(cover, rank);
     }
     if (queued) {
         auto next = queued;
@@ -300,11 +397,13 @@ bool watch_pipe()
 
 }  // namespace
 
-void names_fetch_start(const disc_toc &toc, bool want_lookup, const std::string &drive_path)
+void names_fetch_start(const disc_toc &toc, bool want_lookup, const std::string &drive_path,
+                       const std::string &image_dir, const std::string &sheet)
 {
     if (want_lookup && toc.tracks() >= 1 && !load_libcurl())
         want_lookup = false;
-    if ((!want_lookup && drive_path.empty()) || toc.tracks() < 1 || !watch_pipe())
+    if ((!want_lookup && drive_path.empty() && image_dir.empty()) || toc.tracks() < 1 ||
+        !watch_pipe())
         return;
     auto job = std::make_shared<fetch_job>();
     job->generation = names_generation;
@@ -312,7 +411,10 @@ void names_fetch_start(const disc_toc &toc, bool want_lookup, const std::string 
     job->device = drive_path;
     job->lookup = want_lookup;
     job->server = app_resources.lookupServer ? app_resources.lookupServer : "";
+    job->cover_server = app_resources.coverArtServer ? app_resources.coverArtServer : "";
     job->dirs = cddb_dirs(app_resources.cddbPath);
+    job->image_dir = image_dir;
+    job->sheet = sheet;
     // One job at a time; a disc changed while one runs waits its turn,
     // and the one that waited for a disc gone since is dropped.
     if (running)

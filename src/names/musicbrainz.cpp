@@ -128,6 +128,10 @@ lookup_result parse(const std::string &text, const std::string &disc_id, int tra
         return r;
     }
     r.names.album = text_clean(str(*release, "title"));
+    // It goes into a URL: only an MBID's own characters.
+    std::string mbid = str(*release, "id");
+    if (mbid.size() == 36 && mbid.find_first_not_of("0123456789abcdef-") == std::string::npos)
+        r.release_id = mbid;
     r.names.artist = credit(*release);
     take_tracks(*medium, r.names);
     if (r.names.album.empty() && r.names.artist.empty() && r.names.tracks.empty()) {

@@ -25,6 +25,8 @@ const char *const NO_DISC = "No Disc";
 const size_t MAX_SHEET = 1 << 20;
 
 names_trust known_trust = TRUST_NONE;
+std::string known_cover;  // absolute path; empty = none
+cover_rank known_cover_rank = COVER_NONE;
 
 bool stored_title_given()
 {
@@ -76,7 +78,7 @@ std::string real_drive_path()
     return d;
 }
 
-names_found local_names(const disc_toc &toc)
+names_found local_names(const disc_toc &toc, std::string *cover)
 {
     names_found f;
     const char *dev = app_resources.device;
@@ -89,8 +91,10 @@ names_found local_names(const disc_toc &toc)
     if (f.trust == TRUST_NONE) {
         xmcd_result x;
         std::string path = cddb_find(cddb_dirs(app_resources.cddbPath), toc, &x);
-        if (!path.empty())
+        if (!path.empty()) {
             f = {x.names, TRUST_CDDB, "cddb " + path};
+            *cover = cover_beside(path);
+        }
     }
     return f;
 }
@@ -119,16 +123,42 @@ void names_offer(const names_found &found)
     window_title_update();
 }
 
+void names_cover_offer(const std::string &path, cover_rank rank)
+{
+    if (path.empty() || rank <= known_cover_rank)
+        return;
+    known_cover = path;
+    known_cover_rank = rank;
+    debug_log(1, "names: cover %s\n", path.c_str());
+}
+
+std::string names_art_url()
+{
+    return known_cover.empty() ? "" : file_url(known_cover);
+}
+
 void names_read()
 {
     names_clear();
     disc_toc toc = current_toc();
     if (toc.tracks() < 1)
         return;
-    names_found f = local_names(toc);
+    std::string cover;
+    names_found f = local_names(toc, &cover);
     names_offer(f);
+    names_cover_offer(cover, COVER_FETCHED);
     std::string drive = f.trust < TRUST_CDTEXT ? real_drive_path() : "";
-    names_fetch_start(toc, app_resources.lookup && f.trust == TRUST_NONE, drive);
+    // The image's directory is looked through off the event loop: it may
+    // be on a stalled network mount.
+    std::string dir, sheet;
+    if (const char *dev = app_resources.device; dev && drive_is_image_path(dev)) {
+        std::string d = dev;
+        size_t slash = d.rfind('/');
+        dir = slash == std::string::npos ? "." : slash == 0 ? "/" : d.substr(0, slash);
+        sheet = d.substr(slash == std::string::npos ? 0 : slash + 1);
+        sheet = sheet.substr(0, sheet.size() - 4);  // ".cue"
+    }
+    names_fetch_start(toc, app_resources.lookup && f.trust == TRUST_NONE, drive, dir, sheet);
 }
 
 void names_clear()
@@ -136,6 +166,8 @@ void names_clear()
     names_generation++;
     known_trust = TRUST_NONE;
     known_names = disc_names{};
+    known_cover.clear();
+    known_cover_rank = COVER_NONE;
     window_title_update();
 }
 

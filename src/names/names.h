@@ -32,12 +32,17 @@ struct disc_toc {
     // Frame of each track's start, then of the lead-out, counted from the
     // disc's start (the two-second lead-in included: track 1 at 150).
     std::vector<long> frames;
+    // Which tracks are data tracks; empty = all audio.
+    std::vector<bool> data;
     int tracks() const { return static_cast<int>(frames.size()) - 1; }
 };
 
 disc_toc current_toc();  // from CDI; no frames while no disc is held
+// Counts every track, data tracks too.
 uint32_t freedb_id(const disc_toc &toc);
-std::string musicbrainz_id(const disc_toc &toc);  // empty on a bad table
+// Leaves out the data tracks that end an enhanced CD: their session's
+// lead-out is the first one's start less 11400 sectors.  Empty on a bad table.
+std::string musicbrainz_id(const disc_toc &toc);
 
 // ---- text from outside ----
 
@@ -65,6 +70,7 @@ struct lookup_result {
     bool ok = false;
     std::string error;
     disc_names names;
+    std::string release_id;  // the MusicBrainz release chosen; empty = none
 };
 // A MusicBrainz answer to a disc ID lookup (JSON); the medium holding that
 // disc ID is chosen, else one with `tracks` tracks.
@@ -100,6 +106,16 @@ std::string names_title_text();
 void window_title_update();
 std::string window_title_text();
 
-// The online lookup and the drive's CD-Text are fetched off the event
-// loop; this starts that work for the disc now held.
-void names_fetch_start(const disc_toc &toc, bool want_lookup, const std::string &drive_path);
+// The online lookup, the drive's CD-Text and a disc image's cover are
+// fetched off the event loop; this starts that work for the disc now held.
+// image_dir and sheet name a disc image's directory and its sheet's name
+// without the extension.
+void names_fetch_start(const disc_toc &toc, bool want_lookup, const std::string &drive_path,
+                       const std::string &image_dir, const std::string &sheet);
+
+// The picture of the disc now held as a file:// URL (for MPRIS's
+// mpris:artUrl); empty when there is none.
+std::string names_art_url();
+// An absolute path as a file:// URL, every byte but the unreserved ones
+// and "/" percent-encoded.
+std::string file_url(const std::string &path);

@@ -14,6 +14,8 @@ disc_toc current_toc()
     toc.first = CDI.min;
     for (const msf_t &a : CDI.addrs)
         toc.frames.push_back(msf_frames(a));
+    if (data_tracks.size() + 1 == CDI.addrs.size())
+        toc.data = data_tracks;
     return toc;
 }
 
@@ -39,13 +41,30 @@ uint32_t freedb_id(const disc_toc &toc)
            static_cast<uint32_t>(toc.tracks() & 0xff);
 }
 
+static bool is_data(const disc_toc &toc, int t)
+{
+    return static_cast<size_t>(t) < toc.data.size() && toc.data[t];
+}
+
 std::string musicbrainz_id(const disc_toc &toc)
 {
     int n = toc.tracks();
     if (n < 1 || toc.first < 1 || toc.first + n - 1 > 99)
         return "";
+    long leadout = toc.frames.back();
+    // An enhanced CD: the audio session ends where the data session's
+    // lead-out and lead-in begin.
+    int audio = n;
+    while (audio > 0 && is_data(toc, audio - 1))
+        audio--;
+    if (audio > 0 && audio < n) {
+        n = audio;
+        leadout = toc.frames[n] - 11400;
+        if (leadout <= toc.frames[n - 1])
+            return "";
+    }
     int offsets[100] = {};
-    offsets[0] = static_cast<int>(toc.frames.back());
+    offsets[0] = static_cast<int>(leadout);
     for (int t = 0; t < n; t++)
         offsets[toc.first + t] = static_cast<int>(toc.frames[t]);
     DiscId *d = discid_new();

@@ -2,6 +2,7 @@
 // offsets among them), then KEYWORD=value lines.  A keyword repeated on
 // the following lines continues its value; DTITLE is "Artist / Album".
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "names/names.h"
@@ -50,6 +51,28 @@ bool split_artist(const std::string &raw, std::string *artist, std::string *titl
     return true;
 }
 
+// A track's own artist on a disc that is not a sampler, where the title
+// line cannot carry it: the first line of the track's extended data,
+// "Artist: NAME".  Readers that know nothing of it show it as a note.
+const char *const EXTT_ARTIST = "Artist: ";
+
+std::string extt_artist(const std::string &raw)
+{
+    if (raw.compare(0, strlen(EXTT_ARTIST), EXTT_ARTIST) != 0)
+        return "";
+    std::string first = raw.substr(strlen(EXTT_ARTIST));
+    for (size_t i = 0; i < first.size(); i++) {
+        if (first[i] == '\\' && i + 1 < first.size()) {
+            if (first[i + 1] == 'n') {
+                first.resize(i);
+                break;
+            }
+            i++;
+        }
+    }
+    return text_clean(unescape(first));
+}
+
 bool various(const std::string &artist)
 {
     std::string a;
@@ -92,7 +115,11 @@ xmcd_result xmcd_parse(const std::string &raw)
         size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0)
             continue;  // not a keyword line; the format has nothing else
-        values[line.substr(0, eq)] += line.substr(eq + 1);
+        std::string &value = values[line.substr(0, eq)];
+        // A list of disc IDs goes on whole IDs, not cut inside one.
+        if (line.compare(0, eq, "DISCID") == 0 && !value.empty())
+            value += ',';
+        value += line.substr(eq + 1);
     }
 
     // One encoding for the whole file, judged on the joined values: a
@@ -134,6 +161,10 @@ xmcd_result xmcd_parse(const std::string &raw)
         track_name tn;
         if (!various(r.names.artist) || !split_artist(v, &tn.artist, &tn.title))
             tn.title = text_clean(v);
+        if (tn.artist.empty())
+            tn.artist = extt_artist(values["EXTT" + std::to_string(t)]);
+        if (tn.artist == r.names.artist)
+            tn.artist.clear();
         if (tn.title.empty() && tn.artist.empty())
             continue;
         if (r.names.tracks.size() <= static_cast<size_t>(t))
@@ -199,23 +230,35 @@ std::string xmcd_format(const disc_names &names, const disc_toc &toc)
     char id[16];
     snprintf(id, sizeof id, "%08x", freedb_id(toc));
     out += std::string("DISCID=") + id + "\n";
-    std::string dtitle = names.artist.empty() || names.artist == names.album
-                             ? names.album
-                             : names.artist + " / " + names.album;
+    // An artist alone is better than "Artist / ", which reads back whole.
+    std::string dtitle = names.artist.empty() || names.artist == names.album ? names.album
+                         : names.album.empty()                               ? names.artist
+                                                 : names.artist + " / " + names.album;
     put_value(out, "DTITLE", dtitle);
     out += "DYEAR=\nDGENRE=\n";
+    // Readers split "Artist / Title" on a sampler's tracks only; elsewhere
+    // the title line holds the title alone and a track's own artist goes
+    // into its extended data.
+    bool sampler = various(names.artist);
+    std::vector<std::string> extt(toc.tracks());
     for (int t = 0; t < toc.tracks(); t++) {
         std::string v;
         if (static_cast<size_t>(t) < names.tracks.size()) {
             const track_name &tn = names.tracks[t];
-            v = tn.artist.empty() || tn.artist == names.artist ? tn.title
-                                                                : tn.artist + " / " + tn.title;
+            bool own = !tn.artist.empty() && tn.artist != names.artist;
+            v = tn.title;
+            if (sampler && own && !tn.title.empty() && tn.artist.find(" / ") == std::string::npos)
+                v = tn.artist + " / " + tn.title;
+            else if (own)
+                extt[t] = EXTT_ARTIST + tn.artist;
+            else if (sampler && tn.title.find(" / ") != std::string::npos)
+                v = names.artist + " / " + tn.title;  // read back without an artist
         }
         put_value(out, "TTITLE" + std::to_string(t), v);
     }
     out += "EXTD=\n";
     for (int t = 0; t < toc.tracks(); t++)
-        out += "EXTT" + std::to_string(t) + "=\n";
+        put_value(out, "EXTT" + std::to_string(t), extt[t]);
     out += "PLAYORDER=\n";
     return out;
 }

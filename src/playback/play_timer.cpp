@@ -80,7 +80,8 @@ static bool choose_next()
             t = disc_track_or(program_first_track(), CDI.min);
         }
         CDI.curtrack = t;
-    } else if (CDI.curtrack != 0 && CDI.curtrack < CDI.max) {
+    } else if (CDI.curtrack != 0 && CDI.curtrack < CDI.max && !track_is_data(CDI.curtrack + 1)) {
+        // Never on into a data track (the data session of an enhanced CD).
         debug_log(1, "cdrom_atend: continuing\n");
         CDI.curtrack++;
     } else if (CDI.state & CDROM_CYCLE) {

@@ -16,7 +16,16 @@
 #                   and wins in the next player too
 #  another file     with the same ID but four tracks is another disc's
 #                   and is passed over for the right one
+#  an enhanced CD   (ten audio tracks and a data session, "track 11 ...
+#                   data"): its file is found under the freedb ID that
+#                   counts the data track too; Play plays the audio to
+#                   where the data session begins (11,400 sectors before
+#                   it) and ends there, as a drive does, with no report
+#  a disc image     with "Cover.JPG" beside it, in a folder whose name has
+#                   a blank and a non-ASCII letter: playerctl reads it as
+#                   mpris:artUrl, a file:// URL percent-encoded
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/bus.sh"
 
 make_disc <<'DISC'
 track 1 00:02:00
@@ -102,4 +111,60 @@ wait_player_exit
 start_player "${CDDBPATH[@]}"
 expect_window_title "My Jazz"
 expect_ink_like titleBar "$SCRATCH/ink.mine" '"My Jazz" after a restart'
+click quitButton
+wait_player_exit
+
+# "Liquid" by Recoil (its table of contents from ARver's notes on data
+# tracks); the CDDB file under 9e11600b, as EAC names it.
+make_disc <<'DISC'
+track 1 00:02:00
+track 2 02:50:17
+track 3 08:59:62
+track 4 14:03:00
+track 5 20:45:35
+track 6 26:14:65
+track 7 33:44:65
+track 8 40:57:65
+track 9 47:50:10
+track 10 54:59:30
+track 11 62:36:35 data
+leadout 74:10:51
+speed 400
+DISC
+{
+    echo 'DISCID=9e11600b'
+    echo 'DTITLE=Recoil / Liquid'
+    for t in 0 1 2 3 4 5 6 7 8 9; do echo "TTITLE$t=Track $((t + 1))"; done
+    echo 'TTITLE10=Data'
+} >"$CDDB/misc-9e11600b"
+mkdir -p "$CDDB/misc" && mv "$CDDB/misc-9e11600b" "$CDDB/misc/9e11600b"
+trace_mark
+request_mark
+start_player "${CDDBPATH[@]}"
+wait_for_trace "names: cddb $CDDB/misc/9e11600b"
+expect_window_title "Liquid"
+trace_mark
+request_mark
+click playButton
+expect_trace "cdrom_play: starting track 1"
+expect_requests "play 00:02:00 74:10:50"
+wait_for_trace "cdrom_atend: all done"
+[ ! -s "$ERR" ] || fail "reports at the end of the audio: $(cat "$ERR")"
+click quitButton
+wait_player_exit
+
+# A disc image and the cover a ripping program saved beside it.
+start_bus
+RIPS="$SCRATCH/My Rips/Bj\303\266rk"
+RIPS=$(printf "$RIPS")
+mkdir -p "$RIPS"
+"$(dirname "$MURBEL")/tools/mkimage" noise "$RIPS" post 2 2 >/dev/null || fail "mkimage failed"
+printf 'back' >"$RIPS/back.jpg"
+printf '\377\330\377\340 front' >"$RIPS/Cover.JPG"
+trace_mark
+DEVICE="$RIPS/post.cue" start_player -audioDevice "wav:$SCRATCH/heard.wav" "${CDDBPATH[@]}"
+wait_for_trace "names: cover $RIPS/Cover.JPG"
+expect_pctl "file://$SCRATCH/My%20Rips/Bj%C3%B6rk/Cover.JPG" metadata mpris:artUrl
+click quitButton
+wait_player_exit
 exit 0

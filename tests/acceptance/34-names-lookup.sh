@@ -7,9 +7,13 @@
 #                    the names arrive ("names: musicbrainz ID (stored in
 #                    FILE)"), the window's title follows the tracks, and
 #                    the xmcd file is written to the first cddbPath
-#                    directory, made for it
-#  disc A again      with the server gone: the names come from that file,
-#                    and nothing is asked
+#                    directory, made for it; the release's front cover
+#                    comes from the Cover Art Archive (the same server,
+#                    through its redirect), a second after each request
+#                    before it, is kept beside the file and is the
+#                    mpris:artUrl that playerctl reads
+#  disc A again      with the server gone: the names and the cover come
+#                    from those files, and nothing is asked
 #  no -lookup        nothing is asked
 #  disc B            a file of another disc sits under its freedb ID: the
 #                    lookup gives the names, and the file is left as it was
@@ -19,6 +23,7 @@
 #                    written, and Quit ends the player at once, also
 #                    while an answer is still coming in
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/bus.sh"
 
 HERE=$(dirname "$0")
 SRV=$SCRATCH/server
@@ -26,7 +31,8 @@ CDDB=$SCRATCH/home/cddb
 mkdir -p "$SRV" "$SCRATCH/home"
 python3 "$HERE/mb_server.py" "$SRV" &
 SERVER_PID=$!
-trap 'status=$?; kill "$SERVER_PID" 2>/dev/null; wait "$SERVER_PID" 2>/dev/null; (exit $status); cleanup' EXIT
+trap 'status=$?; [ -n "$PLAYER_PID" ] && kill "$PLAYER_PID" 2>/dev/null && wait "$PLAYER_PID" 2>/dev/null
+      kill "$SERVER_PID" 2>/dev/null; wait "$SERVER_PID" 2>/dev/null; stop_bus; (exit $status); cleanup' EXIT
 poll test -s "$SRV/port" || fail "the test server did not start"
 SERVER=http://127.0.0.1:$(cat "$SRV/port")
 
@@ -57,6 +63,12 @@ python3 "$HERE/mb_disc.py" answer "$ID_A" 3 "Miles Davis" "Kind of Blue" "So Wha
 python3 "$HERE/mb_disc.py" answer "$ID_B" 2 "Sonny Rollins" "Saxophone Colossus" \
     "St. Thomas" "You Don’t Know What Love Is" >"$SRV/$ID_B.json"
 python3 "$HERE/mb_disc.py" answer "$ID_C" 3 "Hostile" "Never Shown" "A" "B" "C" >"$SRV/$ID_C.json"
+# The front cover of the release that holds disc A.
+RELEASE_A=$(python3 -c 'import json, sys
+a = json.load(open(sys.argv[1]))
+print([r["id"] for r in a["releases"] if any(d["id"] == a["id"] for m in r["media"] for d in m["discs"])][0])' \
+    "$SRV/$ID_A.json")
+printf '\377\330\377\340 a JPEG picture' >"$SRV/$RELEASE_A.jpg"
 
 request_count() { [ -f "$SRV/requests" ] && wc -l <"$SRV/requests" || echo 0; }
 server_mode() { echo "$1" >"$SRV/mode"; }
@@ -65,7 +77,8 @@ player()
 {
     trace_mark
     DEVICE=sim:$SCRATCH/$1 start_player -xrm "*cddbPath: $CDDB:$SCRATCH/other" \
-        -xrm "*lookupServer: ${LOOKUP_SERVER:-$SERVER}" "${@:2}"
+        -xrm "*lookupServer: ${LOOKUP_SERVER:-$SERVER}" \
+        -xrm "*coverArtServer: ${LOOKUP_SERVER:-$SERVER}" "${@:2}"
 }
 
 quit_player()
@@ -76,6 +89,7 @@ quit_player()
 }
 
 start_x
+start_bus
 server_mode ok
 player discA -lookup
 wait_for_trace "names: musicbrainz $ID_A (stored in $CDDB/$(python3 "$HERE/mb_disc.py" freedb 1 150 18783 31500 47262))"
@@ -87,20 +101,31 @@ click nextButton
 expect_window_title "1. So What - Kind of Blue"
 grep -qx 'DTITLE=Miles Davis / Kind of Blue' "$CDDB/0f027403" && grep -qx 'TTITLE2=Blue in Green' "$CDDB/0f027403" ||
     fail "stored: $(cat "$CDDB/0f027403")"
+wait_for_trace "names: cover $CDDB/0f027403.jpg"
+cmp -s "$CDDB/0f027403.jpg" "$SRV/$RELEASE_A.jpg" || fail "the cover kept is not the archive's"
+expect_pctl "file://$CDDB/0f027403.jpg" metadata mpris:artUrl
+awk '{ print $1 }' "$SRV/requests" >"$SCRATCH/asked"
+printf '%s\n' "/ws/2/discid/$ID_A?inc=artist-credits+recordings&fmt=json" "/release/$RELEASE_A/front" \
+    "/images/$RELEASE_A" | cmp -s - "$SCRATCH/asked" || fail "asked: $(cat "$SCRATCH/asked")"
+awk 'NR > 1 && $3 - last < 0.95 { bad = 1 } { last = $3 } END { exit bad }' "$SRV/requests" ||
+    fail "requests less than a second apart: $(cat "$SRV/requests")"
 quit_player
 
-# Offline: the port is closed, the stored file answers.
+# Offline: the port is closed, the stored files answer.
 LOOKUP_SERVER=http://127.0.0.1:9 player discA -lookup
 wait_for_trace "names: cddb $CDDB/0f027403"
+wait_for_trace "names: cover $CDDB/0f027403.jpg"
 expect_window_title "Kind of Blue"
+expect_pctl "file://$CDDB/0f027403.jpg" metadata mpris:artUrl
 quit_player
-# Without -lookup the server is never asked.
-rm "$CDDB/0f027403"
+# Without -lookup the server is never asked, for names or covers.
+rm "$CDDB/0f027403" "$CDDB/0f027403.jpg"
 player discA
 expect_window_title "Murbel"
 barrier
 sleep 1
-[ "$(request_count)" = 1 ] || fail "asked the server without -lookup"
+[ "$(request_count)" = 3 ] || fail "asked the server without -lookup"
+[ ! -e "$CDDB/0f027403.jpg" ] || fail "a cover without -lookup"
 quit_player
 
 # The user's file under disc B's ID is another disc's: not read, not replaced.

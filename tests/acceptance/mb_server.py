@@ -7,7 +7,12 @@ Serves GET /ws/2/discid/<id> from DIR: the answer is DIR/<id>.json when
 it exists, else MusicBrainz's own 404 answer.  DIR/mode, read on every
 request, turns the server hostile: "slow" (one byte a second), "huge"
 (10 MB of JSON), "malformed" (cut-off JSON), "503" (rate limited), "404",
-or only late: "late" (the answer after a second and a half).
+or only late: "late" (the answer after a second and a half), or
+"redirect" (every disc ID request is first sent on with a 307).
+It stands in for the Cover Art Archive too: GET /release/<mbid>/front
+answers, as the archive does, with a 307 to where the picture is kept
+(/images/<mbid>), which serves DIR/<mbid>.jpg or .png; no picture is a
+404.  Mode "cover-loop" makes the archive redirect to itself for ever.
 Each request is logged to DIR/requests as "<path> <User-Agent> <time>".
 The port goes to DIR/port once the server listens.
 """
@@ -47,6 +52,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                         time.time()))
         m = mode()
         path = self.path.split("?")[0]
+        if path.startswith("/release/") or path.startswith("/images/"):
+            return self.cover(path, m)
+        if m == "redirect" and "moved=1" not in self.path:
+            return self.redirect(self.path + "&moved=1")
         disc_id = path.rsplit("/", 1)[-1]
         answer = os.path.join(DIR, disc_id + ".json")
         if m == "503":
@@ -77,6 +86,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 pass
             return
         self.send(200, body)
+
+    def redirect(self, where):
+        self.send_response(307)
+        self.send_header("Location", "http://%s:%d%s" % (self.server.server_address + (where,)))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def cover(self, path, m):
+        parts = path.split("/")
+        if path.startswith("/release/") and len(parts) == 4 and parts[3] == "front":
+            if m == "cover-loop":
+                return self.redirect(path)
+            return self.redirect("/images/" + parts[2])
+        for ext, ctype in (("jpg", "image/jpeg"), ("png", "image/png")):
+            picture = os.path.join(DIR, "%s.%s" % (parts[-1], ext))
+            if path.startswith("/images/") and os.path.exists(picture):
+                with open(picture, "rb") as f:
+                    return self.send(200, f.read(), ctype)
+        self.send(404, b"Not Found", "text/plain")
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

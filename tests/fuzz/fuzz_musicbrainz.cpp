@@ -26,5 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (const char *fault = names_fault(r.names))
         fail(fault);
+    if (r.release_id.find_first_not_of("0123456789abcdef-") != std::string::npos)
+        fail("a release id that is no MBID");
+    if (const char *fault = round_trip_fault(r.names))
+        fail(fault);
     return 0;
 }

@@ -1,5 +1,6 @@
 // The xmcd reader: any file content.  Whatever it makes of a file holds
-// clean names only, and a file it writes from them reads back the same.
+// clean names only, and a file it writes from them reads back the same,
+// names and track artists alike.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (toc.tracks() == 0)
         toc.frames.push_back(30000);
     xmcd_result back = xmcd_parse(xmcd_format(r.names, toc));
-    if (!back.ok || back.names.album != r.names.album ||
-        back.names.tracks.size() > r.names.tracks.size())
+    if (!back.ok || !same_names(back.names, r.names))
         fail("a written file reads back differently");
     return 0;
 }

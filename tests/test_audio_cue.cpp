@@ -71,7 +71,7 @@ TEST(CueSheet, RefusesWhatCannotBePlayedWithOneLine)
     };
     for (auto &c : cases) {
         cue_sheet s;
-        std::string why = cue_parse(c.sheet, &s);
+        std::string why = cue_read(c.sheet, &s);
         EXPECT_EQ(why.rfind(c.says, 0), 0u) << c.sheet << " -> " << why;
         EXPECT_EQ(why.find('\n'), std::string::npos);
         EXPECT_TRUE(s.tracks.empty());

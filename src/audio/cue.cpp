@@ -44,6 +44,7 @@ bool one_of(const std::string &word, std::initializer_list<const char *> words)
 struct track_note {
     int number = 0;
     int file0 = -1, file1 = -1;  // the FILE in force at INDEX 00 and 01
+    int file = -1;               // and at the TRACK line
     bool unknown_mode = false;   // a placeholder: a data track not read
     int sector_bytes = 0;        // for modes libcue does not know; 0: libcue's
     bool audio_mode = false;     // CDG: audio with sub-channel data
@@ -125,7 +126,7 @@ std::string track_line(const std::string &rest, notes *n)
     std::string mode = upper(next_word(rest, &at));
     track_note t;
     t.number = atoi(number.c_str());
-    t.file1 = t.file0 = -1;
+    t.file = static_cast<int>(n->files.size()) - 1;
     std::string given = mode;
     if (!one_of(mode, {"AUDIO", "MODE1/2048", "MODE1/2352", "MODE2/2336", "MODE2/2048",
                        "MODE2/2352", "MODE2/2332"})) {
@@ -278,9 +279,10 @@ std::string type_of(const std::string &word, cue_file_type *type)
 
 std::string read_track(const Track *t, const track_note &note, const notes &n, cue_track *ct)
 {
-    if (note.file1 < 0 && note.file0 < 0)
+    int file = note.file1 >= 0 ? note.file1 : note.file0 >= 0 ? note.file0 : note.file;
+    if (file < 0)
         return "no FILE for it";
-    const file_note &f = n.files[note.file1 >= 0 ? note.file1 : note.file0];
+    const file_note &f = n.files[file];
     // An empty name would name the sheet's own folder.
     if (f.name.empty())
         return "no FILE for it";
@@ -294,8 +296,6 @@ std::string read_track(const Track *t, const track_note &note, const notes &n, c
         why = type_of(n.files[note.file0].type, &gap_type);
         if (!why.empty())
             return "file \"" + ct->gap_file + "\": " + why;
-        if ((gap_type == CUE_SNDFILE) != (ct->type == CUE_SNDFILE))
-            return "a gap in a file of another kind";
     }
     ct->data = note.unknown_mode ||
                (!note.audio_mode && (track_get_mode(t) != MODE_AUDIO || track_is_set_flag(t, FLAG_DATA)));
@@ -307,8 +307,11 @@ std::string read_track(const Track *t, const track_note &note, const notes &n, c
         return "a data track in a sound file";
     ct->index1 = track_get_index(t, 1);
     ct->index0 = track_get_index(t, 0);
-    // A data track that was not read may have no INDEX 01.
-    if (ct->index1 < 0 && !(ct->data && ct->index0 >= 0))
+    // A data track that was not read may have no INDEX 01, or none at
+    // all: then it begins its file.
+    if (ct->data && ct->index0 < 0 && ct->index1 < 0)
+        ct->index1 = 0;
+    if (ct->index1 < 0 && !ct->data)
         return "no INDEX 01";
     if (ct->index1 >= 0 && ct->index0 > ct->index1 && ct->gap_file.empty())
         return "INDEX 00 after INDEX 01";
@@ -358,10 +361,8 @@ std::string read_tracks(const Cd *cd, const notes &n, cue_sheet *sheet)
             return track_error(number, why);
         if (!tracks.empty()) {
             const cue_track &prev = tracks.back();
-            std::string file, prev_file;
+            std::string file;
             long begin = begin_of(ct, &file);
-            if (prev.index1 < 0)
-                return track_error(number, "follows a track that has no INDEX 01");
             if (prev.file == file && begin < prev.index1)
                 return track_error(number, "starts before the track before it");
         }
@@ -625,7 +626,7 @@ std::string cue_load_text(const std::string &path, std::string *text)
     // Opening a FIFO or a device may wait for ever, and the window with it.
     auto kind = [](const struct stat &s) -> std::string {
         if (S_ISDIR(s.st_mode))
-            return "a directory, not a cue sheet";
+            return "a directory";
         if (!S_ISREG(s.st_mode))
             return "not a regular file";
         return "";

@@ -219,6 +219,11 @@ std::vector<std::string> named(const char *prefix, std::vector<std::string> name
     return names;
 }
 
+void PrintTo(const disc_case &c, std::ostream *os)
+{
+    *os << c.sheet << " (variant " << c.variant << ")";
+}
+
 // The lead-out of a disc whose freedb ID gives its length in seconds.
 long lasting(long seconds, long first_start = 0)
 {

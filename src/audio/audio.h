@@ -55,6 +55,7 @@ struct cue_track {
     // The file of INDEX 00 when the gap is the end of the file before
     // (rips with the gaps appended); empty: the same file as INDEX 01.
     std::string gap_file;
+    cue_file_type gap_type = CUE_BINARY;
     bool data = false;
     bool pre = false;  // FLAGS PRE: recorded with pre-emphasis
     int sector_bytes = SECTOR_BYTES;  // of this track's sectors in its file

@@ -292,8 +292,7 @@ std::string read_track(const Track *t, const track_note &note, const notes &n, c
         return "file \"" + f.name + "\": " + why;
     if (note.file0 >= 0 && note.file1 >= 0 && note.file0 != note.file1) {
         ct->gap_file = n.files[note.file0].name;
-        cue_file_type gap_type;
-        why = type_of(n.files[note.file0].type, &gap_type);
+        why = type_of(n.files[note.file0].type, &ct->gap_type);
         if (!why.empty())
             return "file \"" + ct->gap_file + "\": " + why;
     }
@@ -435,7 +434,7 @@ std::string serialise(const std::string &why, const cue_sheet &s)
         put(&out, t.gap_file);
         put(&out, t.title);
         put(&out, t.performer);
-        for (long v : {static_cast<long>(t.type), static_cast<long>(t.data), static_cast<long>(t.pre),
+        for (long v : {static_cast<long>(t.type), static_cast<long>(t.gap_type), static_cast<long>(t.data), static_cast<long>(t.pre),
                        static_cast<long>(t.sector_bytes), t.index0, t.index1, t.silence, t.postgap})
             put(&out, v);
     }
@@ -459,6 +458,7 @@ bool deserialise(const std::string &in, std::string *why, cue_sheet *s)
         t.title = r.str();
         t.performer = r.str();
         t.type = static_cast<cue_file_type>(r.num());
+        t.gap_type = static_cast<cue_file_type>(r.num());
         t.data = r.num();
         t.pre = r.num();
         t.sector_bytes = static_cast<int>(r.num());

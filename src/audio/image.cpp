@@ -470,7 +470,8 @@ bool image_source_open(const std::string &cue_path, audio_source *src, std::stri
         return open_file(img->files.back(), data, why);
     };
     for (cue_track &t : sheet.tracks) {
-        if (!t.gap_file.empty() && !add(&t.gap_file, t.type, false))
+        // A gap in a data file that was not ripped is silence.
+        if (!t.gap_file.empty() && !add(&t.gap_file, t.gap_type, true))
             return false;
         if (!add(&t.file, t.type, t.data))
             return false;

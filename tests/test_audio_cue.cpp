@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -91,11 +92,11 @@ TEST(CueSheet, RefusesWhatCannotBePlayedWithOneLine)
     }
     // A quoted name may run over lines; the report stays on one.
     cue_sheet n;
-    EXPECT_EQ(cue_parse("FILE \"a\nb\" OGGX\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", &n).find('\n'),
+    EXPECT_EQ(cue_read("FILE \"a\nb\" OGGX\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", &n).find('\n'),
               std::string::npos);
     std::string binary("FILE \"a\" BINARY\n\0TRACK", 22);
     cue_sheet s;
-    EXPECT_EQ(cue_parse(binary, &s), "not a cue sheet (binary data)");
+    EXPECT_EQ(cue_read(binary, &s), "not a cue sheet (binary data)");
 }
 
 }  // namespace
@@ -466,7 +467,8 @@ struct disc_model {
     }
 };
 
-class Corpus : public ::testing::TestWithParam<disc_case> {
+// A scratch folder, the WAV sink on the test's clock, reports caught.
+class ImageDir : public ::testing::Test {
 protected:
     std::string dir, out, sheet;
     int h = -1, saved_err = -1;
@@ -502,6 +504,12 @@ protected:
     }
 
     std::string device;
+
+    std::string reports()
+    {
+        fflush(stderr);
+        return read_all(dir + "/stderr");
+    }
 
     void make(const disc_case &c, const disc_model &m)
     {
@@ -554,6 +562,8 @@ protected:
                 static_cast<uint8_t>(f % 75)};
     }
 };
+
+class Corpus : public ImageDir, public ::testing::WithParamInterface<disc_case> {};
 
 long toc_lba(int h, uint8_t track, bool *data = nullptr)
 {
@@ -644,5 +654,142 @@ std::string case_name(const ::testing::TestParamInfo<disc_case> &info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sheets, Corpus, ::testing::ValuesIn(corpus()), case_name);
+
+}  // namespace
+
+namespace {
+
+void write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string raw_sectors(long count, long seed)
+{
+    std::string bytes(static_cast<size_t>(count) * SECTOR_BYTES, '\0');
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        uint16_t v = static_cast<uint16_t>(noise(seed + static_cast<long>(i / SECTOR_BYTES), i % SECTOR_BYTES));
+        bytes[i] = static_cast<char>(v & 0xff);
+        bytes[i + 1] = static_cast<char>(v >> 8);
+    }
+    return bytes;
+}
+
+// A refused sheet: one line, the true reason, once for each version of
+// the sheet; and nothing a sheet names may hold the caller up.
+TEST_F(ImageDir, RefusedSheetsGetOneTrueLine)
+{
+    ASSERT_EQ(mkfifo((dir + "/pipe.wav").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir + "/fifo.cue").c_str(), 0600), 0);
+    fs::create_directory(dir + "/folder.cue");
+    fs::create_directory(dir + "/folder.wav");
+    write_file(dir + "/x.bin", raw_sectors(10, 0));
+    write_file(dir + "/Twin.WAV", "");
+    write_file(dir + "/twin.Wav", "");
+    struct {
+        const char *name, *sheet, *says;
+    } cases[] = {
+        {"fifo.cue", nullptr, "fifo.cue: not a regular file"},
+        {"folder.cue", nullptr, "folder.cue: a directory"},
+        {"pipe.cue", "FILE \"pipe.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         "pipe.wav: not a regular file"},
+        {"dir.cue", "FILE \"folder.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         "folder.wav: a directory"},
+        // The missing line end is no fault: the file is.
+        {"noend.cue", "FILE \"gone.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00",
+         "gone.wav: No such file or directory"},
+        // Two names differ only in case: neither is guessed.
+        {"twins.cue", "FILE \"twin.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         "twin.wav: No such file or directory"},
+        // Each sheet's own line number, whatever was read before it.
+        {"late.cue", "REM one\nREM two\nREM three\nFILE \"x.bin\" BINARY\nGARBAGE HERE\n",
+         "not a cue sheet (line 5: \"GARBAGE\")"},
+        {"early.cue", "FILE \"x.bin\" BINARY\nGARBAGE\n", "not a cue sheet (line 2: \"GARBAGE\")"},
+        // Out of order, in libcue's words.
+        {"order.cue", "TRACK 01 AUDIO\nFILE \"x.bin\" BINARY\n  INDEX 01 00:00:00\n",
+         "not a cue sheet (no file specified for track)"},
+        {"short.cue", "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:50\n",
+         "x.bin ends before it starts"},
+        {"data.cue", "FILE \"x.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+                     "FILE \"nodata.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n",
+         "nodata.bin: No such file or directory"},
+    };
+    for (auto &c : cases) {
+        std::string path = dir + "/" + c.name;
+        if (c.sheet)
+            write_file(path, c.sheet);
+        size_t before = reports().size();
+        auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(drive_open(path.c_str()), -1) << c.name;
+        EXPECT_EQ(drive_open(path.c_str()), -1) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2)) << c.name;
+        std::string said = reports().substr(before);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << c.name << ": " << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << c.name << ": " << said;
+    }
+    // A new version of a refused sheet is told of again, once.
+    std::string path = dir + "/early.cue";
+    write_file(path, "REM fixed?\nFILE \"x.bin\" BINARY\nGARBAGE\n");
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    timespec times[2] = {st.st_atim, st.st_mtim};
+    times[1].tv_sec += 10;
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    size_t before = reports().size();
+    EXPECT_EQ(drive_open(path.c_str()), -1);
+    EXPECT_EQ(drive_open(path.c_str()), -1);
+    std::string said = reports().substr(before);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("line 3: \"GARBAGE\""), std::string::npos) << said;
+}
+
+// PREGAP is silence before a track's INDEX 00, POSTGAP silence after the
+// track; FLAGS PRE is carried to the table of contents.
+TEST_F(ImageDir, PregapPostgapAndPreEmphasisAsTheRulesPlaceThem)
+{
+    write_file(dir + "/a.bin", raw_sectors(200, 1000));
+    write_file(dir + "/a.cue", "FILE \"a.bin\" BINARY\n"
+                               "  TRACK 03 AUDIO\n    INDEX 01 00:00:00\n    POSTGAP 00:00:10\n"
+                               "  TRACK 04 AUDIO\n    FLAGS DCP PRE\n    PREGAP 00:00:20\n"
+                               "    INDEX 00 00:01:00\n    INDEX 01 00:01:30\n");
+    audio_source src;
+    std::string why;
+    ASSERT_TRUE(image_source_open(dir + "/a.cue", &src, &why)) << why;
+    EXPECT_EQ(src.toc.first, 3);
+    EXPECT_EQ(src.toc.starts, (std::vector<long>{0, 135}));
+    EXPECT_EQ(src.toc.gaps, (std::vector<long>{0, 85}));
+    EXPECT_EQ(src.toc.leadout, 230);
+    EXPECT_EQ(src.toc.pre, (std::vector<bool>{false, true}));
+    // Disc sector -> file sector (-1: silence).
+    struct {
+        long lba, file_sector;
+    } want[] = {{74, 74}, {75, -1}, {104, -1}, {105, 75}, {134, 104}, {135, 105}, {229, 199}};
+    std::string file = read_all(dir + "/a.bin");
+    for (auto &w : want) {
+        std::vector<int16_t> got(SECTOR_FRAMES * 2);
+        ASSERT_EQ(src.ops->read(src.impl, w.lba, 1, got.data()), 0);
+        std::vector<int16_t> expect(SECTOR_FRAMES * 2, 0);
+        if (w.file_sector >= 0)
+            memcpy(expect.data(), file.data() + w.file_sector * SECTOR_BYTES, SECTOR_BYTES);
+        EXPECT_TRUE(got == expect) << "disc sector " << w.lba;
+    }
+    src.ops->close(src.impl);
+}
+
+// The audio and the names read the sheet once, in a child that keeps
+// libcue's words off the terminal.
+TEST_F(ImageDir, OneReadingOfTheSheetServesAudioAndNames)
+{
+    std::string text = "\xEF\xBB\xBFTITLE \"Album\"\nPERFORMER \"Band\"\nFILE \"a.bin\" BINARY\n"
+                       "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00";
+    cue_sheet first, again;
+    EXPECT_EQ(cue_read(text, &first), "");
+    ASSERT_EQ(first.tracks.size(), 1u);
+    EXPECT_EQ(first.title, "Album");
+    EXPECT_EQ(first.tracks[0].title, "One");
+    EXPECT_EQ(cue_read(text, &again), "");
+    EXPECT_EQ(again.tracks[0].title, "One");
+    EXPECT_EQ(reports(), "") << "nothing on standard error";
+}
 
 }  // namespace

@@ -59,6 +59,8 @@ struct file_note {
 struct notes {
     std::vector<file_note> files;
     std::vector<track_note> tracks;
+    int bad_line = 0;  // the first line that begins with no keyword
+    std::string bad_word;
 };
 
 // Splits a line into its leading blanks, its first word and the rest.
@@ -157,6 +159,7 @@ std::string normalise(const std::string &input, notes *n)
         text.erase(0, 3);
     std::string out;
     size_t at = 0;
+    int lines = 0;
     while (at < text.size()) {
         size_t end = text.find_first_of("\r\n", at);
         if (end == std::string::npos)
@@ -187,10 +190,15 @@ std::string normalise(const std::string &input, notes *n)
             else if (index == 1)
                 n->tracks.back().file1 = file;
         }
+        lines++;
         if (one_of(key, {"CATALOG", "CDTEXTFILE", "FILE", "FLAGS", "INDEX", "ISRC", "PERFORMER",
                          "POSTGAP", "PREGAP", "REM", "SONGWRITER", "TITLE", "TRACK", "ARRANGER",
                          "COMPOSER", "DISC_ID", "GENRE", "MESSAGE", "UPC_EAN"}))
             word = key;
+        else if (!word.empty() && !n->bad_line) {
+            n->bad_line = lines;
+            n->bad_word = word.substr(0, 40);
+        }
         out += lead + word + rest + "\n";
     }
     return out;
@@ -517,21 +525,22 @@ std::string cue_parse(const std::string &input, cue_sheet *sheet)
         return "not a cue sheet (binary data)";
     notes n;
     std::string text = normalise(input, &n);
+    if (n.bad_line > 0)
+        return audio_one_line("not a cue sheet (line " + std::to_string(n.bad_line) + ": \"" +
+                              n.bad_word + "\")");
 
     // libcue's complaints go to standard error, which in the child that
-    // parses is a scratch file; the first one is the reason.  Its line
-    // numbers run on from one parse to the next: a probe that fails at
-    // once tells where they stand.
-    long base = 0;
-    if (lseek(2, 0, SEEK_CUR) >= 0) {
+    // parses is a scratch file; the first one is the reason.
+    bool heard = lseek(2, 0, SEEK_CUR) >= 0;
+    if (heard)
         new_complaints();
-        std::unique_ptr<Cd, cd_deleter> probe(cue_parse_string("X"));
-        main_complaint(new_complaints(), &base);
-        base = base > 0 ? base - 1 : 0;
-    }
     std::unique_ptr<Cd, cd_deleter> cd(cue_parse_string(text.c_str()));
+    // Its line numbers run on from one parse to the next and count some
+    // lines twice: they are left out.
     long line = 0;
     std::string complaint = main_complaint(new_complaints(), &line);
+    if (!complaint.empty())
+        complaint = complaint.substr(complaint.find_first_not_of(": "));
     if (cd) {
         const Cdtext *cdtext = cd_get_cdtext(cd.get());
         sheet->title = cd_text(PTI_TITLE, cdtext);
@@ -542,8 +551,6 @@ std::string cue_parse(const std::string &input, cue_sheet *sheet)
     if (!cd || !complaint.empty()) {
         if (complaint.empty())
             return "not a cue sheet";
-        if (line > 0)
-            complaint = "line " + std::to_string(line - base) + complaint;
         return audio_one_line("not a cue sheet (" + complaint + ")");
     }
     std::string why = read_tracks(cd.get(), n, sheet);

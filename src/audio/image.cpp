@@ -93,13 +93,18 @@ bool same_but_case(const std::string &name, const std::string &want)
     return lower(name) == lower(want);
 }
 
-// Extensions of the sound files libsndfile reads.
-bool sound_twin(const std::string &name, const std::string &stem)
+// The same name with another extension of a sound file libsndfile
+// reads (not the same one in another case: that is no re-encoding).
+bool sound_twin(const std::string &name, const std::string &want)
 {
-    size_t dot = name.rfind('.');
+    size_t dot = name.rfind('.'), want_dot = want.rfind('.');
+    std::string stem = want.substr(0, want_dot);
+    std::string want_ext = want_dot == std::string::npos ? "" : lower(want.substr(want_dot + 1));
     if (dot == std::string::npos || name.substr(0, dot) != stem)
         return false;
     std::string ext = lower(name.substr(dot + 1));
+    if (ext == want_ext)
+        return false;
     for (const char *e : {"wav", "flac", "aif", "aiff", "ogg", "oga", "opus", "mp3", "caf", "w64"})
         if (ext == e)
             return true;
@@ -127,10 +132,8 @@ std::string find_file(const std::string &dir, std::string name, bool sound, std:
             continue;
         }
         std::vector<std::string> found = entries(at, same_but_case, part);
-        if (found.size() != 1 && from > name.size() && sound) {
-            size_t dot = part.rfind('.');
-            found = entries(at, sound_twin, dot == std::string::npos ? part : part.substr(0, dot));
-        }
+        if (found.empty() && from > name.size() && sound)
+            found = entries(at, sound_twin, part);
         if (found.size() != 1)
             return path;
         at += found[0] + (from <= name.size() ? "/" : "");

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -790,6 +791,22 @@ TEST_F(ImageDir, OneReadingOfTheSheetServesAudioAndNames)
     EXPECT_EQ(cue_read(text, &again), "");
     EXPECT_EQ(again.tracks[0].title, "One");
     EXPECT_EQ(reports(), "") << "nothing on standard error";
+    // Each new text is a child of its own, reaped, its pipe closed.
+    auto fds = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+    long before = fds();
+    std::string sheet = read_all(std::string(getenv("MURBEL_SOURCE_DIR")) +
+                                 "/tests/data/cue/whipper-kanye.cue");
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 50; i++) {
+        cue_sheet s;
+        EXPECT_EQ(cue_read(sheet + "REM " + std::to_string(i) + "\n", &s), "");
+        EXPECT_EQ(s.tracks.size(), 13u);
+    }
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    RecordProperty("microseconds_per_read", std::to_string(us.count() / 50));
+    EXPECT_LT(us.count() / 50, 100000) << "a reading takes a moment, not a tenth of a second";
+    EXPECT_EQ(fds(), before);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child left behind";
 }
 
 }  // namespace

@@ -300,6 +300,8 @@ std::string read_track(const Track *t, const track_note &note, const notes &n, c
         return "file \"" + f.name + "\": " + why;
     if (note.file0 >= 0 && note.file1 >= 0 && note.file0 != note.file1) {
         ct->gap_file = n.files[note.file0].name;
+        if (ct->gap_file.empty())
+            return "no FILE for its gap";
         why = type_of(n.files[note.file0].type, &ct->gap_type);
         if (!why.empty())
             return "file \"" + ct->gap_file + "\": " + why;

@@ -540,9 +540,12 @@ std::string cue_parse(const std::string &input, cue_sheet *sheet)
     // Its line numbers run on from one parse to the next and count some
     // lines twice: they are left out.
     long line = 0;
-    std::string complaint = main_complaint(new_complaints(), &line);
-    if (!complaint.empty())
-        complaint = complaint.substr(complaint.find_first_not_of(": "));
+    std::string all = new_complaints();
+    std::string complaint = main_complaint(all, &line);
+    size_t said = complaint.find_first_not_of(": ");
+    complaint = said == std::string::npos ? "" : complaint.substr(said);
+    if (complaint.empty() && all.find_first_not_of(" \n") != std::string::npos)
+        complaint = "unreadable";
     if (cd) {
         const Cdtext *cdtext = cd_get_cdtext(cd.get());
         sheet->title = cd_text(PTI_TITLE, cdtext);

@@ -810,3 +810,27 @@ TEST_F(ImageDir, OneReadingOfTheSheetServesAudioAndNames)
 }
 
 }  // namespace
+
+namespace {
+
+// A rip re-encoded after the sheet was written: the file that is there
+// plays, and the caller is told which one that was.
+TEST_F(ImageDir, AReencodedFileIsPlayedAndNamed)
+{
+    disc_case c{"", {{"x.flac", 0, 10}}, 1, {0}, "A", 10};
+    disc_model m(c);
+    m.write(c.files[0], dir + "/x.flac");
+    write_file(dir + "/x.cue", "FILE \"x.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    audio_source src;
+    std::string why;
+    std::vector<std::string> notes;
+    ASSERT_TRUE(image_source_open(dir + "/x.cue", &src, &why, &notes)) << why;
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("\"x.wav\" is " + dir + "/x.flac"), std::string::npos) << notes[0];
+    std::vector<int16_t> got(SECTOR_FRAMES * 2);
+    ASSERT_EQ(src.ops->read(src.impl, 0, 1, got.data()), 0);
+    EXPECT_TRUE(got == m.sectors(0, 1));
+    src.ops->close(src.impl);
+}
+
+}  // namespace

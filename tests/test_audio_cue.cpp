@@ -834,3 +834,50 @@ TEST_F(ImageDir, AReencodedFileIsPlayedAndNamed)
 }
 
 }  // namespace
+
+namespace {
+
+// Every mode of the format, and the made-up ones ripping programs write
+// for a data track they did not read.
+TEST(CueSheet, ModesAsTheFormatDefinesThem)
+{
+    struct {
+        const char *mode;
+        bool data;
+        int sector_bytes;
+    } cases[] = {
+        {"AUDIO", false, 2352},      {"audio", false, 2352},      {"CDG", false, 2448},
+        {"MODE1/2048", true, 2048},  {"MODE1/2352", true, 2352},  {"MODE2/2336", true, 2336},
+        {"MODE2/2324", true, 2324},  {"CDI/2336", true, 2336},    {"CDI/2352", true, 2352},
+        {"MODEx/2xxx", true, 2352},  {"mode1/2352", true, 2352},
+    };
+    for (auto &c : cases) {
+        cue_sheet s;
+        std::string sheet = std::string("FILE \"a.bin\" BINARY\n  TRACK 01 ") + c.mode +
+                            "\n    INDEX 01 00:00:00\n";
+        ASSERT_EQ(cue_read(sheet, &s), "") << c.mode;
+        ASSERT_EQ(s.tracks.size(), 1u);
+        EXPECT_EQ(s.tracks[0].data, c.data) << c.mode;
+        EXPECT_EQ(s.tracks[0].sector_bytes, c.sector_bytes) << c.mode;
+    }
+}
+
+// CD+G sectors carry 96 bytes of graphics after the audio.
+TEST_F(ImageDir, KaraokeSectorsPlayTheirAudio)
+{
+    std::string audio = raw_sectors(4, 77), file;
+    for (int k = 0; k < 4; k++)
+        file += audio.substr(k * SECTOR_BYTES, SECTOR_BYTES) + std::string(96, '\x3f');
+    write_file(dir + "/k.bin", file);
+    write_file(dir + "/k.cue", "FILE \"k.bin\" BINARY\n  TRACK 01 CDG\n    INDEX 01 00:00:00\n");
+    audio_source src;
+    std::string why;
+    ASSERT_TRUE(image_source_open(dir + "/k.cue", &src, &why)) << why;
+    EXPECT_EQ(src.toc.leadout, 4);
+    std::vector<int16_t> got(4 * SECTOR_FRAMES * 2);
+    ASSERT_EQ(src.ops->read(src.impl, 0, 4, got.data()), 0);
+    EXPECT_EQ(memcmp(got.data(), audio.data(), audio.size()), 0);
+    src.ops->close(src.impl);
+}
+
+}  // namespace

@@ -307,7 +307,8 @@ std::string read_track(const Track *t, const track_note &note, const notes &n, c
             return "file \"" + ct->gap_file + "\": " + why;
     }
     ct->data = note.unknown_mode ||
-               (!note.audio_mode && (track_get_mode(t) != MODE_AUDIO || track_is_set_flag(t, FLAG_DATA)));
+               (!note.audio_mode &&
+                (track_get_mode(t) != MODE_AUDIO || track_is_set_flag(t, FLAG_DATA)));
     ct->pre = track_is_set_flag(t, FLAG_PRE_EMPHASIS);
     ct->sector_bytes = note.sector_bytes ? note.sector_bytes : sector_bytes(track_get_mode(t));
     if (ct->type == CUE_SNDFILE && ct->sector_bytes != SECTOR_BYTES && !ct->data)
@@ -444,7 +445,8 @@ std::string serialise(const std::string &why, const cue_sheet &s)
         put(&out, t.gap_file);
         put(&out, t.title);
         put(&out, t.performer);
-        for (long v : {static_cast<long>(t.type), static_cast<long>(t.gap_type), static_cast<long>(t.data), static_cast<long>(t.pre),
+        for (long v : {static_cast<long>(t.type), static_cast<long>(t.gap_type),
+                       static_cast<long>(t.data), static_cast<long>(t.pre),
                        static_cast<long>(t.sector_bytes), t.index0, t.index1, t.silence, t.postgap})
             put(&out, v);
     }

@@ -1,6 +1,8 @@
 // Disc images: a cue sheet and the data files it names, laid out as the
 // sectors of a disc.  Raw files are read directly, sound files through
-// libsndfile.
+// libsndfile.  The files are opened, not read, here: only plain files, so
+// that nothing a sheet names can keep the caller waiting; the reader
+// thread reads them.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sndfile.h>
@@ -74,7 +76,8 @@ bool exists(const std::string &path)
 }
 
 // The entries of a folder whose names pass the test.
-std::vector<std::string> entries(const std::string &dir, bool (*fits)(const std::string &, const std::string &),
+std::vector<std::string> entries(const std::string &dir,
+                                 bool (*fits)(const std::string &, const std::string &),
                                  const std::string &want)
 {
     std::vector<std::string> found;
@@ -125,7 +128,8 @@ std::string find_file(const std::string &dir, std::string name, bool sound, std:
     size_t from = name[0] == '/' ? 1 : 0;
     while (from <= name.size()) {
         size_t slash = name.find('/', from);
-        std::string part = name.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
+        size_t len = slash == std::string::npos ? std::string::npos : slash - from;
+        std::string part = name.substr(from, len);
         from = slash == std::string::npos ? name.size() + 1 : slash + 1;
         if (part.empty() || exists(at + part)) {
             at += part + (from <= name.size() ? "/" : "");
@@ -236,7 +240,8 @@ public:
             // The track before runs up to the first index of this one; the
             // first track's gap holds what its file has before that.
             if (i > 0) {
-                int begin_file = file_of(t.index0 >= 0 && !t.gap_file.empty() ? t.gap_file : t.file);
+                bool gap_before = t.index0 >= 0 && !t.gap_file.empty();
+                int begin_file = file_of(gap_before ? t.gap_file : t.file);
                 long begin = t.index0 >= 0 ? t.index0 : t.index1;
                 if (!advance(begin_file, begin, sheet.tracks[i - 1], why))
                     return false;
@@ -352,7 +357,8 @@ private:
             return false;
         }
         if (!img.files[file].missing && to - pos > left(t.sector_bytes)) {
-            *why = "track " + std::to_string(n) + ": " + img.files[file].path + " ends before it starts";
+            *why = "track " + std::to_string(n) + ": " + img.files[file].path +
+                   " ends before it starts";
             return false;
         }
         take(to - pos, t.sector_bytes);

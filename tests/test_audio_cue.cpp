@@ -469,7 +469,7 @@ struct disc_model {
 };
 
 // A scratch folder, the WAV sink on the test's clock, reports caught.
-class ImageDir : public ::testing::Test {
+class CueImage : public ::testing::Test {
 protected:
     std::string dir, out, sheet;
     int h = -1, saved_err = -1;
@@ -564,7 +564,7 @@ protected:
     }
 };
 
-class Corpus : public ImageDir, public ::testing::WithParamInterface<disc_case> {};
+class CueCorpus : public CueImage, public ::testing::WithParamInterface<disc_case> {};
 
 long toc_lba(int h, uint8_t track, bool *data = nullptr)
 {
@@ -587,7 +587,7 @@ uint32_t freedb_id(const std::vector<long> &starts, long leadout)
     return (sum % 255) << 24 | static_cast<uint32_t>(total) << 8 | static_cast<uint32_t>(starts.size());
 }
 
-TEST_P(Corpus, TableOfContentsAndSoundAreTheDiscs)
+TEST_P(CueCorpus, TableOfContentsAndSoundAreTheDiscs)
 {
     const disc_case &c = GetParam();
     disc_model m(c);
@@ -654,7 +654,7 @@ std::string case_name(const ::testing::TestParamInfo<disc_case> &info)
     return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sheets, Corpus, ::testing::ValuesIn(corpus()), case_name);
+INSTANTIATE_TEST_SUITE_P(Sheets, CueCorpus, ::testing::ValuesIn(corpus()), case_name);
 
 }  // namespace
 
@@ -678,7 +678,7 @@ std::string raw_sectors(long count, long seed)
 
 // A refused sheet: one line, the true reason, once for each version of
 // the sheet; and nothing a sheet names may hold the caller up.
-TEST_F(ImageDir, RefusedSheetsGetOneTrueLine)
+TEST_F(CueImage, RefusedSheetsGetOneTrueLine)
 {
     ASSERT_EQ(mkfifo((dir + "/pipe.wav").c_str(), 0600), 0);
     ASSERT_EQ(mkfifo((dir + "/fifo.cue").c_str(), 0600), 0);
@@ -746,7 +746,7 @@ TEST_F(ImageDir, RefusedSheetsGetOneTrueLine)
 
 // PREGAP is silence before a track's INDEX 00, POSTGAP silence after the
 // track; FLAGS PRE is carried to the table of contents.
-TEST_F(ImageDir, PregapPostgapAndPreEmphasisAsTheRulesPlaceThem)
+TEST_F(CueImage, PregapPostgapAndPreEmphasisAsTheRulesPlaceThem)
 {
     write_file(dir + "/a.bin", raw_sectors(200, 1000));
     write_file(dir + "/a.cue", "FILE \"a.bin\" BINARY\n"
@@ -779,7 +779,7 @@ TEST_F(ImageDir, PregapPostgapAndPreEmphasisAsTheRulesPlaceThem)
 
 // The audio and the names read the sheet once, in a child that keeps
 // libcue's words off the terminal.
-TEST_F(ImageDir, OneReadingOfTheSheetServesAudioAndNames)
+TEST_F(CueImage, OneReadingOfTheSheetServesAudioAndNames)
 {
     std::string text = "\xEF\xBB\xBFTITLE \"Album\"\nPERFORMER \"Band\"\nFILE \"a.bin\" BINARY\n"
                        "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00";
@@ -815,7 +815,7 @@ namespace {
 
 // A rip re-encoded after the sheet was written: the file that is there
 // plays, and the caller is told which one that was.
-TEST_F(ImageDir, AReencodedFileIsPlayedAndNamed)
+TEST_F(CueImage, AReencodedFileIsPlayedAndNamed)
 {
     disc_case c{"", {{"x.flac", 0, 10}}, 1, {0}, "A", 10};
     disc_model m(c);
@@ -863,7 +863,7 @@ TEST(CueSheet, ModesAsTheFormatDefinesThem)
 }
 
 // CD+G sectors carry 96 bytes of graphics after the audio.
-TEST_F(ImageDir, KaraokeSectorsPlayTheirAudio)
+TEST_F(CueImage, KaraokeSectorsPlayTheirAudio)
 {
     std::string audio = raw_sectors(4, 77), file;
     for (int k = 0; k < 4; k++)

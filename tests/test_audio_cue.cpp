@@ -266,6 +266,17 @@ std::vector<disc_case> corpus()
     c.push_back({"whipper-strokes-someday.eac.cue",
                  {{"The Strokes - Someday\\01 - The Strokes - Someday.wav", 1, lasting(186, 1)}}, 1,
                  {1}, "A", lasting(186, 1), true});
+    {
+        // Broken, with its 91 silent tracks of a second.
+        std::vector<long> s = msfs({"00:00:00", "01:03:12", "04:49:67", "09:34:35", "11:30:50",
+                                    "16:51:57"});
+        for (int k = 0; k < 91; k++)
+            s.push_back(msf("21:00:25") + 75L * k);
+        s.push_back(msf("22:31:25"));
+        s.push_back(msf("28:01:15"));
+        c.push_back({"libcue-99-tracks.cue", {{"dummy.wav", 0, msf("32:00:00")}}, 1, s,
+                     std::string(99, 'A'), msf("32:00:00")});
+    }
     c.push_back({"whipper-track-single.cue", {{"track.flac", 0, 40}}, 1, {0, 2, 4, 6}, "AAAA", 40});
     c.push_back({"cuetools-amarok.cue", {{"Amarok.dummy", 0, lasting(3602, 12)}}, 1, {12}, "A",
                  lasting(3602, 12), true});

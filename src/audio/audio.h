@@ -45,21 +45,29 @@ struct audio_source {
     audio_toc toc;
 };
 
-// A cue sheet as libcue reads it, with each data file's type added.
+// A cue sheet as libcue reads it, with what libcue does not keep added:
+// each data file's type, which file each INDEX is in, the track numbers.
 enum cue_file_type { CUE_BINARY, CUE_MOTOROLA, CUE_SNDFILE };
 
 struct cue_track {
-    std::string file;  // as the sheet names it
+    std::string file;  // as the sheet names it: the file of INDEX 01
     cue_file_type type = CUE_BINARY;
+    // The file of INDEX 00 when the gap is the end of the file before
+    // (rips with the gaps appended); empty: the same file as INDEX 01.
+    std::string gap_file;
+    cue_file_type gap_type = CUE_BINARY;
     bool data = false;
     bool pre = false;  // FLAGS PRE: recorded with pre-emphasis
     int sector_bytes = SECTOR_BYTES;  // of this track's sectors in its file
-    long index0 = -1;                 // in the file, sectors; -1: none
-    long index1 = 0;
-    long silence = 0;  // PREGAP: sectors of silence not in any file
+    long index0 = -1;                 // in its file, sectors; -1: none
+    long index1 = 0;                  // -1: none (a data track not ripped)
+    long silence = 0;   // PREGAP: sectors of silence not in any file
+    long postgap = 0;   // POSTGAP: likewise, after the track
+    std::string title, performer;  // CD-Text
 };
 
 struct cue_sheet {
+    int first = 1;  // the number of the first track
     std::vector<cue_track> tracks;
     std::string title, performer;  // CD-Text, when the sheet has them
 };
@@ -70,11 +78,25 @@ std::string audio_one_line(std::string text);
 
 // Parses a cue sheet's text.  Returns "" and fills sheet, or a one-line
 // reason.  No side effects beyond memory, so a fuzzer can call it alone.
+// On failure the tracks are empty; the CD-Text libcue read is kept.
 std::string cue_parse(const std::string &text, cue_sheet *sheet);
+
+// cue_parse in a short-lived child process, so that libcue's messages
+// and any memory fault of it stay out of the player; the last sheet's
+// result is kept, so that the audio and the names read it once.  Any
+// thread.
+std::string cue_read(const std::string &text, cue_sheet *sheet);
+
+// A sheet's text, read without waiting on anything that is not a plain
+// file.  "" or a one-line reason ("a directory", "not a regular file"...).
+std::string cue_load_text(const std::string &path, std::string *text);
 
 // Opens the image a cue sheet describes, its data files named relative to
 // the sheet.  On failure returns false with a one-line reason.
-bool image_source_open(const std::string &cue_path, audio_source *src, std::string *why);
+// The files used in place of those named (another extension, another
+// letter case) are told in notes, one line each.
+bool image_source_open(const std::string &cue_path, audio_source *src, std::string *why,
+                       std::vector<std::string> *notes = nullptr);
 
 // A drive read digitally (libcdio-paranoia).  The toc is the caller's
 // (read through the platform's requests); the drive is opened on the

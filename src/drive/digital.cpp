@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
 #include "audio/audio.h"
 #include "audio/deemphasis.h"
 
@@ -175,7 +176,11 @@ void load_image(digital_drive &d, tray &t)
     d.loaded_id = t.id;
     audio_source src;
     std::string why;
-    if (!image_source_open(d.path, &src, &why)) {
+    std::vector<std::string> notes;
+    bool opened = image_source_open(d.path, &src, &why, &notes);
+    for (const std::string &note : notes)
+        debug_log(1, "image: %s\n", audio_one_line(note).c_str());
+    if (!opened) {
         // Once per version of the sheet: the poll opens again every second.
         if (!t.reported || !(t.reported_id == t.id))
             fprintf(stderr, "murbel: %s: %s\n", d.path.c_str(), audio_one_line(why).c_str());

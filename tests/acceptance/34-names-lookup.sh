@@ -26,7 +26,7 @@ CDDB=$SCRATCH/home/cddb
 mkdir -p "$SRV" "$SCRATCH/home"
 python3 "$HERE/mb_server.py" "$SRV" &
 SERVER_PID=$!
-trap 'status=$?; kill "$SERVER_PID" 2>/dev/null; wait "$SERVER_PID" 2>/dev/null; (exit $status); cleanup' EXIT
+trap 'status=$?; end_process "$SERVER_PID" "the test server"; (exit $status); cleanup' EXIT
 poll test -s "$SRV/port" || fail "the test server did not start"
 SERVER=http://127.0.0.1:$(cat "$SRV/port")
 

@@ -208,12 +208,18 @@ start_x()
 }
 
 # Starts openbox, an EWMH window manager that gives each new window the
-# focus, and waits until it manages the screen.
-wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+# focus, and waits until it manages the screen.  It announces itself
+# (_NET_SUPPORTING_WM_CHECK) before it has finished starting, and a window
+# that asks to be mapped in between may never be: its start-up command,
+# run once it has started, is awaited too.
+wm_ready()
+{
+    [ -e "$SCRATCH/wm-started" ] && xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
+}
 
 start_wm()
 {
-    openbox --sm-disable >"$SCRATCH/wm.log" 2>&1 &
+    openbox --sm-disable --startup "touch '$SCRATCH/wm-started'" >"$SCRATCH/wm.log" 2>&1 &
     WM_PID=$!
     poll wm_ready || fail "openbox did not start: $(cat "$SCRATCH/wm.log")"
 }

@@ -2,9 +2,12 @@
 // debug trace.
 #include "app/app.h"
 
+#include <X11/IntrinsicP.h>
 #include <X11/Shell.h>
 #include <X11/StringDefs.h>
+#include <X11/Xatom.h>
 #include <X11/Xaw/Form.h>
+#include <unistd.h>
 
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -152,11 +155,47 @@ Widget init_toolkit(int argc, char **argv)
     return XtCreateWidget("mainForm", formWidgetClass, top_shell, nullptr, 0);
 }
 
+// _NET_WM_PID beside the toolkit's WM_CLIENT_MACHINE tells window managers
+// (and tools such as xdotool) which process owns a window; set on each
+// shell before it is mapped.
+static void set_wm_pid(Widget shell, XtPointer, XtPointer)
+{
+    if (!XtIsRealized(shell))
+        return;
+    Display *dpy = XtDisplay(shell);
+    long pid = getpid();  // format 32 properties are longs in Xlib
+    XChangeProperty(dpy, XtWindow(shell), XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL,
+                    32, PropModeReplace, reinterpret_cast<unsigned char *>(&pid), 1);
+}
+
+// Popup shells are realized before they pop up; XtPopup calls their
+// popup callbacks before it maps them.
+static void watch_popups(Widget w)
+{
+    if (!XtIsWidget(w))
+        return;
+    for (Cardinal i = 0; i < w->core.num_popups; i++) {
+        XtAddCallback(w->core.popup_list[i], XtNpopupCallback, set_wm_pid, nullptr);
+        watch_popups(w->core.popup_list[i]);
+    }
+    WidgetList children = nullptr;
+    Cardinal n = 0;
+    if (XtIsComposite(w))
+        XtVaGetValues(w, XtNchildren, &children, XtNnumChildren, &n, nullptr);
+    for (Cardinal i = 0; i < n; i++)
+        watch_popups(children[i]);
+}
+
 void realize_main_window()
 {
     XtManageChild(mainForm);
+    watch_popups(top_shell);
+    XtSetMappedWhenManaged(top_shell, False);
     XtRealizeWidget(top_shell);
     wm_protocols_set(top_shell);
+    set_wm_pid(top_shell, nullptr, nullptr);
+    XtSetMappedWhenManaged(top_shell, True);
+    XtMapWidget(top_shell);
     window_title_update();  // the UTF-8 name needs the window
 }
 

@@ -48,6 +48,8 @@ expect_trace "cb_cdrom_ff: moving forward in track 2"
 poll plays_at_least 3 || fail "the scan timer made no steps"
 let_go ffButton
 wait_for_trace_matching '^cb_cdrom_ff: moving forward in track [23]$'
+scan_ended() { [[ $(request_shape) =~ ^Pp(Ppp)+Pp$ ]]; }
+poll scan_ended   # the last step's requests; checked below
 sleep 1   # time for a step that should not come
 [[ $(request_shape) =~ ^Pp(Ppp)+Pp$ ]] || fail "ff steps and pauses: $(request_shape)"
 steps=$(play_starts | awk 'NR == 1 && $1 != 195 { print "first at " $1 } NR > 1 && $1 - last != 15 { print "step to " $1 } { last = $1 }')
@@ -61,6 +63,7 @@ clamped() { requests_after_mark | cut -f2- | grep -q -x "play 00:03:00 59:59:00"
 poll clamped || fail "rewind never reached the start of track 1"
 let_go rewButton
 expect_trace "cb_cdrom_rew: moving backward in track 1"
+poll scan_ended
 sleep 1
 [[ $(request_shape) =~ ^Pp(Ppp)+Pp$ ]] || fail "rewind steps and pauses: $(request_shape)"
 steps=$(play_starts | awk 'NR > 1 && $1 != 3 && last - $1 != 15 { print "step to " $1 } NR > 1 && last == 3 && $1 != 3 { print "left the start for " $1 } { last = $1 }')

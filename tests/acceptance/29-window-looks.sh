@@ -46,8 +46,7 @@ wait_for_trace_matching '^program saved to '
 FILE=${TRACE_MATCH#program saved to }
 short=($(widget_geometry titleBar))
 click pgmButton  # the latch: this press only restores the buttons
-kill "$PLAYER_PID"
-wait "$PLAYER_PID" 2>/dev/null
+end_process "$PLAYER_PID" "the player"
 printf 'Title:%s\nProgram: \n' "$LONG" >"$FILE"
 
 start_player
@@ -108,16 +107,18 @@ h3=($(widget_geometry "selection 1"))
 read -r sw sh < <(xwininfo -root | awk '/^  Width:/ { w = $NF } /^  Height:/ { h = $NF } END { print w, h }')
 # The title's place in the window, to bring it to the corners.
 v=($(widget_geometry titleBarViewport))
-w=($(xwininfo -id "$(shell_window)" | awk '/Absolute upper-left X:/ { x = $NF }
+find_shell_window || fail "the player's window is gone"
+w=($(xwininfo -id "$SHELL_WIN" | awk '/Absolute upper-left X:/ { x = $NF }
     /Absolute upper-left Y:/ { y = $NF } END { print x, y }'))
 ox=$((v[2] - w[0])) oy=$((v[3] - w[1]))
 for corner in "$((sw - ox - 60)) $((sh - oy - 25))" "$((-ox - 200)) $((-oy))" \
     "$((sw - ox - 60)) $((-oy))"; do
     read -r wx wy <<<"$corner"
-    xdotool windowmove "$(shell_window)" "$wx" "$wy"
-    moved() { g=($(widget_geometry titleBarViewport)); [ "${g[2]}" -lt "$sw" ]; }
-    poll moved || fail "the window did not move"
-    sleep 0.2
+    xdotool windowmove "$SHELL_WIN" "$wx" "$wy"
+    # Once the server has moved it, the player's ConfigureNotify is queued
+    # ahead of the click below.
+    moved() { g=($(widget_geometry titleBarViewport)); [ "${g[2]}" = $((wx + ox)) ] && [ "${g[3]}" = $((wy + oy)) ]; }
+    poll moved || fail "the window did not move to $wx,$wy: the title is at ${g[2]},${g[3]}"
     # Click a point of the title that is on the screen.
     v=($(widget_geometry titleBarViewport))
     x=$((v[2] < 0 ? 5 : v[2] + 20)) y=$((v[3] + 8))

@@ -66,18 +66,16 @@ second_named() { grep -qx "mpris: on the session bus as $MPRIS.murbel.instance$s
 poll second_named || { kill $second; fail "the second player's name: $(cat "$second_out")"; }
 busctl --user list | grep -q "^$MPRIS.murbel " || { kill $second; fail "the first name went"; }
 playerctl -l | grep -qx "murbel.instance$second" || { kill $second; fail "playerctl does not see it"; }
-kill $second
-wait $second 2>/dev/null
+end_process $second "the second player"
 
 # Without a session bus: nothing said, unless -debug.
 for debug in "" -debug; do
-    windows=$(xdotool search --name '^murbel$' 2>/dev/null | wc -l)
     out=$SCRATCH/nobus$debug.out
     err=$SCRATCH/nobus$debug.err
     DBUS_SESSION_BUS_ADDRESS=unix:path=$SCRATCH/no-bus XDG_RUNTIME_DIR=$SCRATCH/no-dir \
         "$MURBEL" $debug -device "sim:$DISC" -cdInfoDir "$INFO" >"$out" 2>"$err" &
     nobus=$!
-    nobus_up() { [ "$(xdotool search --name '^murbel$' 2>/dev/null | wc -l)" -gt "$windows" ]; }
+    nobus_up() { [ -n "$(windows_of $nobus murbel)" ]; }
     poll nobus_up || { kill $nobus; fail "no window without a bus"; }
     if [ -n "$debug" ]; then
         why="mpris: no session bus: unix:path=$SCRATCH/no-bus: No such file or directory"
@@ -87,7 +85,6 @@ for debug in "" -debug; do
         [ -s "$out" ] || [ -s "$err" ] && { kill $nobus; fail "said something: $(cat "$out" "$err")"; }
     fi
     kill -0 $nobus || fail "the player without a bus ended"
-    kill $nobus
-    wait $nobus 2>/dev/null
+    end_process $nobus "the player without a bus"
 done
 exit 0

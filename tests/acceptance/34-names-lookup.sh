@@ -31,8 +31,8 @@ CDDB=$SCRATCH/home/cddb
 mkdir -p "$SRV" "$SCRATCH/home"
 python3 "$HERE/mb_server.py" "$SRV" &
 SERVER_PID=$!
-trap 'status=$?; [ -n "$PLAYER_PID" ] && kill "$PLAYER_PID" 2>/dev/null && wait "$PLAYER_PID" 2>/dev/null
-      kill "$SERVER_PID" 2>/dev/null; wait "$SERVER_PID" 2>/dev/null; stop_bus; (exit $status); cleanup' EXIT
+trap 'status=$?; end_process "$PLAYER_PID" "the player"; end_process "$SERVER_PID" "the test server"
+      stop_bus; (exit $status); cleanup' EXIT
 poll test -s "$SRV/port" || fail "the test server did not start"
 SERVER=http://127.0.0.1:$(cat "$SRV/port")
 

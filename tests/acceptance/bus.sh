@@ -33,6 +33,13 @@ wait_on_bus()
     wait_for_trace_matching "^mpris: on the session bus as ${1:-$MPRIS.murbel}\$"
 }
 
+# The desktop's tools answer within ACC_X_TIMEOUT seconds, or the
+# scenario fails saying which did not.
+playerctl() { bounded playerctl "$@"; }
+busctl() { bounded busctl "$@"; }
+dbus-send() { bounded dbus-send "$@"; }
+gdbus() { bounded gdbus "$@"; }
+
 pctl() { playerctl -p murbel "$@"; }
 
 # Waits until playerctl reads VALUE back for a command (status, loop, ...).

@@ -6,15 +6,21 @@
 # A scenario sources this file, writes its disc with make_disc, calls
 # start_player, then clicks and checks.  Everything waits by polling for
 # an observable event within ACC_TIMEOUT seconds; a fixed pause is used
-# only to make sure that something does NOT happen.
+# only to make sure that something does NOT happen.  Every X tool runs
+# under a time limit and is refused an empty window id (xwininfo and
+# xprop would wait for a click on a window instead), and the player's
+# windows are found by its process id (_NET_WM_PID), so that no other
+# window can be taken for them.
 #
 # Environment: MURBEL (the player binary, set by ctest), ACC_TIMEOUT
-# (seconds per wait, default 20), ACC_KEEP=1 keeps the scratch directory.
+# (seconds per wait, default 20), ACC_X_TIMEOUT (seconds an X tool may
+# take, default 15), ACC_KEEP=1 keeps the scratch directory.
 
 set -u -o pipefail
 
 : "${MURBEL:?MURBEL must name the murbel binary}"
 ACC_TIMEOUT=${ACC_TIMEOUT:-20}
+ACC_X_TIMEOUT=${ACC_X_TIMEOUT:-15}
 SCENARIO=$(basename "$0" .sh)
 
 SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/murbel-acc.XXXXXX")
@@ -24,11 +30,15 @@ INFO=$SCRATCH/info              # the information directory (-cdInfoDir)
 OUT=$SCRATCH/stdout             # the player's debug trace
 ERR=$SCRATCH/stderr             # the player's error reports
 mkdir -p "$INFO"
+# What went wrong where fail cannot end the scenario (inside $(...)).
+HARNESS_ERRORS=$SCRATCH/harness-errors
 
 XVFB_PID=""
 WM_PID=""
 PLAYER_PID=""
 PLAYER_STATUS=""
+SHELL_WIN=""    # the player's main window, once found...
+SHELL_WIN_OF="" # ...for this process
 TRACE_MARK=0    # trace lines already accounted for
 # Trace lines that may come at any time and are skipped by expect_trace
 # (an extended regular expression; empty = none).
@@ -46,6 +56,7 @@ fail()
 {
     {
         echo "FAIL ($SCENARIO): $*"
+        [ -s "$HARNESS_ERRORS" ] && { echo "--- harness errors:"; sort -u "$HARNESS_ERRORS"; }
         echo "--- trace (stdout), last lines; mark at line $TRACE_MARK:"
         [ -f "$OUT" ] && cat -n "$OUT" | tail -n 40
         echo "--- stderr, last lines:"
@@ -56,22 +67,36 @@ fail()
     exit 1
 }
 
+# Ends a child process of the scenario: SIGTERM, then SIGKILL (with a
+# word) if it is still there after ten seconds.
+end_process()
+{
+    local pid=$1 what=$2 i
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+    kill "$pid" 2>/dev/null
+    for ((i = 0; i < 200; i++)); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "$SCENARIO: $what (process $pid) did not end on SIGTERM: killed" >&2
+        kill -KILL "$pid" 2>/dev/null
+    fi
+    wait "$pid" 2>/dev/null
+}
+
 cleanup()
 {
     local status=$?
-    if [ -n "$PLAYER_PID" ] && kill -0 "$PLAYER_PID" 2>/dev/null; then
-        kill "$PLAYER_PID" 2>/dev/null
-        wait "$PLAYER_PID" 2>/dev/null
-    fi
-    if [ -n "$WM_PID" ] && kill -0 "$WM_PID" 2>/dev/null; then
-        kill "$WM_PID" 2>/dev/null
-        wait "$WM_PID" 2>/dev/null
-    fi
+    end_process "$PLAYER_PID" "the player"
+    end_process "$WM_PID" openbox
     # A scenario's own helpers (audio.sh) end their processes here.
     declare -F extra_cleanup >/dev/null && extra_cleanup
-    if [ -n "$XVFB_PID" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
+    end_process "$XVFB_PID" Xvfb
+    if [ $status -eq 0 ] && [ -s "$HARNESS_ERRORS" ]; then
+        echo "FAIL ($SCENARIO): the harness went wrong on the way:" >&2
+        sort -u "$HARNESS_ERRORS" >&2
+        status=1
     fi
     if [ "${ACC_KEEP:-0}" = 1 ]; then
         echo "scratch kept in $SCRATCH" >&2
@@ -86,14 +111,77 @@ trap cleanup EXIT
 now_ms() { date +%s%3N; }
 
 # Runs "$@" until it succeeds or ACC_TIMEOUT passes; returns its status.
+# A fault of the harness met on the way ends the scenario at once.
 poll()
 {
     local deadline=$(($(now_ms) + ACC_TIMEOUT * 1000))
     while ! "$@"; do
+        [ -s "$HARNESS_ERRORS" ] && fail "while waiting for $*"
         [ "$(now_ms)" -ge $deadline ] && return 1
         sleep "${POLL_SLEEP:-0.05}"
     done
     return 0
+}
+
+# A fault of the harness itself: fails the scenario, at once where it can,
+# else (in a command substitution) at the next wait or at the end.
+harness_error()
+{
+    echo "$*" >>"$HARNESS_ERRORS"
+    [ "$BASHPID" = $$ ] && fail "$*"
+    echo "$SCENARIO: $*" >&2
+    return 1
+}
+
+# ---- outside tools, bounded --------------------------------------------------
+
+# Runs a program for at most ACC_X_TIMEOUT seconds.
+bounded()
+{
+    local status
+    timeout -k 2 "$ACC_X_TIMEOUT" "$@"
+    status=$?
+    if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+        harness_error "$* did not answer within $ACC_X_TIMEOUT s"
+        return 1
+    fi
+    return $status
+}
+
+# The scenarios call xdotool, xwininfo, xprop and xwd by these names.  No
+# argument may be empty (but the text xdotool types): an empty window id
+# makes xwininfo and xprop ask for a click and wait for ever.
+x_tool()
+{
+    local a
+    [ "$1 ${2:-}" = "xdotool type" ] && { bounded "$@"; return; }
+    for a in "$@"; do
+        [ -n "$a" ] || { harness_error "$1 called with an empty argument (no window?): $*"; return 1; }
+    done
+    bounded "$@"
+}
+xdotool() { x_tool xdotool "$@"; }
+xwininfo() { x_tool xwininfo "$@"; }
+xprop() { x_tool xprop "$@"; }
+xwd() { x_tool xwd "$@"; }
+
+# Window ids of "xdotool search ARGS".  The search walks the whole window
+# tree, and a window destroyed under it (the window manager's, another
+# program's) makes it fail with BadWindow: such a failed walk is made
+# again, as it says nothing about the windows sought.
+x_search()
+{
+    local out status i err=$SCRATCH/search.$BASHPID
+    for ((i = 0; i < 50; i++)); do
+        out=$(xdotool search "$@" 2>"$err")
+        status=$?
+        if ! grep -q 'X Error' "$err"; then
+            rm -f "$err"
+            [ -z "$out" ] || echo "$out"
+            return $status
+        fi
+    done
+    harness_error "xdotool search $* kept failing: $(head -n 3 "$err")"
 }
 
 # ---- the X server ---------------------------------------------------------
@@ -120,12 +208,18 @@ start_x()
 }
 
 # Starts openbox, an EWMH window manager that gives each new window the
-# focus, and waits until it manages the screen.
-wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+# focus, and waits until it manages the screen.  It announces itself
+# (_NET_SUPPORTING_WM_CHECK) before it has finished starting, and a window
+# that asks to be mapped in between may never be: its start-up command,
+# run once it has started, is awaited too.
+wm_ready()
+{
+    [ -e "$SCRATCH/wm-started" ] && xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
+}
 
 start_wm()
 {
-    openbox --sm-disable >"$SCRATCH/wm.log" 2>&1 &
+    openbox --sm-disable --startup "touch '$SCRATCH/wm-started'" >"$SCRATCH/wm.log" 2>&1 &
     WM_PID=$!
     poll wm_ready || fail "openbox did not start: $(cat "$SCRATCH/wm.log")"
 }
@@ -148,12 +242,41 @@ make_three_track_disc()
     printf 'track 1 00:02:00\ntrack 2 03:00:00\ntrack 3 06:00:00\nleadout 09:00:00\n' | make_disc "$@"
 }
 
-# Found by its class, as its title follows the disc's names.
-shell_window() { xdotool search --classname '^murbel$' 2>/dev/null | head -n 1; }
+# The windows of process PID (by their _NET_WM_PID) whose WM_CLASS
+# instance name is NAME.
+windows_of() { x_search --all --pid "$1" --classname "^$2\$"; }
+
+# Finds the current player's main window and keeps it in SHELL_WIN.
+find_shell_window()
+{
+    [ -n "$PLAYER_PID" ] || return 1
+    [ -n "$SHELL_WIN" ] && [ "$SHELL_WIN_OF" = "$PLAYER_PID" ] && return 0
+    SHELL_WIN=$(windows_of "$PLAYER_PID" murbel | head -n 1)
+    SHELL_WIN_OF=$PLAYER_PID
+    [ -n "$SHELL_WIN" ]
+}
+
+# The current player's main window (by its class, as its title follows
+# the disc's names); prints nothing while there is none.
+shell_window()
+{
+    if [ -n "$PLAYER_PID" ] && [ -n "$SHELL_WIN" ] && [ "$SHELL_WIN_OF" = "$PLAYER_PID" ]; then
+        echo "$SHELL_WIN"
+    elif [ -n "$PLAYER_PID" ]; then
+        windows_of "$PLAYER_PID" murbel | head -n 1
+    fi
+}
 
 # The window's title (WM_NAME) and icon name, in UTF-8.
-window_title() { LC_ALL=C.UTF-8 xprop -id "$(shell_window)" -notype WM_NAME 2>/dev/null | sed -n 's/^WM_NAME = "\(.*\)"$/\1/p'; }
-icon_name() { LC_ALL=C.UTF-8 xprop -id "$(shell_window)" -notype WM_ICON_NAME 2>/dev/null | sed -n 's/^WM_ICON_NAME = "\(.*\)"$/\1/p'; }
+window_text()
+{
+    local w
+    w=$(shell_window)
+    [ -n "$w" ] || return 1
+    LC_ALL=C.UTF-8 xprop -id "$w" -notype "$1" 2>/dev/null | sed -n "s/^$1 = \"\\(.*\\)\"\$/\\1/p"
+}
+window_title() { window_text WM_NAME; }
+icon_name() { window_text WM_ICON_NAME; }
 
 # Waits until the window's title and icon name are TEXT.
 expect_window_title()
@@ -164,9 +287,7 @@ expect_window_title()
 
 window_viewable()
 {
-    local w
-    w=$(shell_window)
-    [ -n "$w" ] && xwininfo -id "$w" 2>/dev/null | grep -q 'Map State: IsViewable'
+    find_shell_window && xwininfo -id "$SHELL_WIN" 2>/dev/null | grep -q 'Map State: IsViewable'
 }
 
 player_running() { [ -n "$PLAYER_PID" ] && kill -0 "$PLAYER_PID" 2>/dev/null; }
@@ -184,6 +305,7 @@ start_player()
     "$MURBEL" -debug -device "${DEVICE:-sim:$DISC}" "${info[@]}" "$@" >>"$OUT" 2>>"$ERR" &
     PLAYER_PID=$!
     PLAYER_STATUS=""
+    SHELL_WIN=""
     poll window_or_exit || fail "the player's window did not appear"
     player_running || fail "the player ended at start-up"
 }
@@ -211,6 +333,7 @@ wait_player_exit()
 # y absolute (the outer corner, border included).
 children()
 {
+    [ -n "$1" ] || return 1
     xwininfo -children -id "$1" 2>/dev/null | awk '
         /^ +0x[0-9a-f]+ / {
             split($(NF-1), g, /[x+-]/)
@@ -219,8 +342,8 @@ children()
         }'
 }
 
-nth_child() { children "$1" | sed -n "${2}p" | cut -d' ' -f1; }
-child_count() { children "$1" | wc -l; }
+nth_child() { [ -n "$1" ] && children "$1" | sed -n "${2}p" | cut -d' ' -f1; }
+child_count() { [ -n "$1" ] && children "$1" | wc -l || echo 0; }
 
 # The child of a viewport that holds its content (the clip window; a
 # scroll bar made later has no children).
@@ -241,7 +364,7 @@ buttons_form() { nth_child "$(main_form)" 2; }
 program_form() { nth_child "$(main_form)" 3; }
 select_form() { nth_child "$(program_form)" 5; }
 program_display_form() { viewport_content "$(nth_child "$(program_form)" 1)"; }
-title_shell() { xdotool search --classname '^titleShell$' 2>/dev/null | head -n 1; }
+title_shell() { [ -n "$PLAYER_PID" ] && windows_of "$PLAYER_PID" titleShell | head -n 1; }
 title_dialog() { nth_child "$(title_shell)" 1; }
 
 # The logo area has one child less when there is no time display.
@@ -249,6 +372,7 @@ logo_child()
 {
     local form n
     form=$(logo_form)
+    [ -n "$form" ] || return 1
     n=$(child_count "$form")
     case $1 in
     logoLabel) nth_child "$form" 1 ;;
@@ -341,7 +465,8 @@ widget_shown()
     widget_viewable "$1" || return 1
     local g s
     g=($(widget_geometry "$1"))
-    s=($(xwininfo -id "$(shell_window)" | awk '/Absolute upper-left X:/ { x = $NF }
+    find_shell_window || fail "the player's window is gone"
+    s=($(xwininfo -id "$SHELL_WIN" | awk '/Absolute upper-left X:/ { x = $NF }
         /Absolute upper-left Y:/ { y = $NF } /^  Width:/ { w = $NF } /^  Height:/ { h = $NF }
         END { print w, h, x, y }'))
     [ $((g[2] + g[0] + 2 * g[4])) -le $((s[2] + s[0])) ] &&

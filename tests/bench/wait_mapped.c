@@ -82,6 +82,22 @@ static long resident_kb(pid_t pid)
     return kb;
 }
 
+/* SIGTERM, and SIGKILL (with a word) when the child is still there two
+ * seconds later: ending it never waits for ever. */
+static void end_child(pid_t pid)
+{
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 200; i++) {
+        if (waitpid(pid, NULL, WNOHANG) == pid)
+            return;
+        struct timespec tick = {0, 10000000L};
+        nanosleep(&tick, NULL);
+    }
+    fprintf(stderr, "wait_mapped: process %ld did not end on SIGTERM: killed\n", (long)pid);
+    kill(pid, SIGKILL);
+    waitpid(pid, NULL, 0);
+}
+
 static int redirect(const char *path, int to)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_APPEND, 0666);
@@ -165,10 +181,8 @@ int main(int argc, char **argv)
                 }
                 putchar('\n');
                 fflush(stdout);
-                if (kill_child) {
-                    kill(pid, SIGTERM);
-                    waitpid(pid, NULL, 0);
-                }
+                if (kill_child)
+                    end_child(pid);
                 XCloseDisplay(dpy);
                 return 0;
             }
@@ -181,8 +195,7 @@ int main(int argc, char **argv)
         double left = deadline - now_ms();
         if (left <= 0) {
             fprintf(stderr, "wait_mapped: no window named %s within %g s\n", name, timeout_s);
-            kill(pid, SIGTERM);
-            waitpid(pid, NULL, 0);
+            end_child(pid);
             return 1;
         }
         /* Wake for X events at once; look at the child now and then. */

@@ -39,7 +39,8 @@ struct pulse_sink {
     pa_context *ctx = nullptr;
     pa_stream *stream = nullptr;
     int error = 0;            // libpulse's code of the failure
-    bool underflow = false;   // under the loop's lock
+    bool underflow = false;   // under the loop's lock, till the engine hears of it
+    bool dry = false;         // ran dry and nothing written since: all was heard
     long written = 0;         // frames since the last flush: the delay before timing is known
     std::mutex m;             // guards woken, with cv
     std::condition_variable cv;
@@ -77,6 +78,8 @@ void on_write(pa_stream *, size_t, void *p)
 void on_underflow(pa_stream *, void *p)
 {
     static_cast<pulse_sink *>(p)->underflow = true;
+    static_cast<pulse_sink *>(p)->dry = true;
+    wake_waiter(*static_cast<pulse_sink *>(p));
 }
 
 void on_timeout(pa_mainloop_api *api, pa_time_event *e, const struct timeval *, void *p)
@@ -253,6 +256,7 @@ long pulse_write(void *sink, const int16_t *buf, long frames)
         r = -EIO;
     } else {
         s.written += frames;
+        s.dry = false;
     }
     pa_threaded_mainloop_unlock(s.loop);
     return r;
@@ -270,10 +274,8 @@ long pulse_delay(void *sink)
     } else if (pa_stream_get_latency(s.stream, &usec, &negative) < 0) {
         r = s.written;  // no timing yet: nothing heard
     } else {
-        r = negative ? 0 : static_cast<long>(usec * SAMPLE_RATE / 1000000);
-        // After an underflow the server waits for a sector before it plays.
-        if (s.underflow)
-            r = std::min(r, s.written);
+        // Once it ran dry, the server's own latency is nothing still to hear.
+        r = negative || s.dry ? 0 : static_cast<long>(usec * SAMPLE_RATE / 1000000);
     }
     pa_threaded_mainloop_unlock(s.loop);
     return r;
@@ -303,7 +305,7 @@ void pulse_drop(void *sink)
     pa_threaded_mainloop_lock(s.loop);
     if (!gone(s))
         done(pa_stream_flush(s.stream, nullptr, nullptr));
-    s.underflow = false;
+    s.underflow = s.dry = false;
     s.written = 0;
     pa_threaded_mainloop_unlock(s.loop);
 }

@@ -40,7 +40,10 @@ struct pulse_sink {
     pa_stream *stream = nullptr;
     int error = 0;            // libpulse's code of the failure
     bool underflow = false;   // under the loop's lock, till the engine hears of it
-    bool dry = false;         // ran dry and nothing written since: all was heard
+    bool dry = false;         // ran dry and nothing written since
+    pa_usec_t dry_at = 0, dry_left = 0;  // when, and what was still on its way then
+    bool drained = false;     // the server says all of it was heard
+    unsigned drain_seq = 0;   // of the last drain asked for
     long written = 0;         // frames since the last flush: the delay before timing is known
     std::mutex m;             // guards woken, with cv
     std::condition_variable cv;
@@ -75,11 +78,45 @@ void on_write(pa_stream *, size_t, void *p)
     wake_waiter(*static_cast<pulse_sink *>(p));
 }
 
+void ask_drain(pulse_sink &s);
+
 void on_underflow(pa_stream *, void *p)
 {
-    static_cast<pulse_sink *>(p)->underflow = true;
-    static_cast<pulse_sink *>(p)->dry = true;
+    pulse_sink &s = *static_cast<pulse_sink *>(p);
+    s.underflow = s.dry = true;
+    // What the stream held is on its way through the server's graph still
+    // (PipeWire's takes a few tens of milliseconds): it is heard as time goes.
+    int negative = 0;
+    s.dry_at = pa_rtclock_now();
+    if (pa_stream_get_latency(s.stream, &s.dry_left, &negative) < 0 || negative)
+        s.dry_left = 0;
+    s.drained = false;
+    // Asked at once, so that PipeWire's pulse server plays out the last
+    // partial period rather than hold it for the next write.
+    ask_drain(s);
     wake_waiter(*static_cast<pulse_sink *>(p));
+}
+
+// The server tells when the last of it has been played.
+void ask_drain(pulse_sink &s)
+{
+    struct ask {
+        pulse_sink *s;
+        unsigned seq;
+    };
+    ask *a = new ask{&s, ++s.drain_seq};
+    pa_operation *o = pa_stream_drain(s.stream, [](pa_stream *, int ok, void *p) {
+        ask *a = static_cast<ask *>(p);
+        if (ok && a->seq == a->s->drain_seq && a->s->dry) {
+            a->s->drained = true;
+            wake_waiter(*a->s);
+        }
+        delete a;
+    }, a);
+    if (o)
+        pa_operation_unref(o);
+    else
+        delete a;
 }
 
 void on_timeout(pa_mainloop_api *api, pa_time_event *e, const struct timeval *, void *p)
@@ -233,6 +270,7 @@ long pulse_avail(void *sink)
 void pulse_wait(void *sink, int ms)
 {
     pulse_sink &s = *static_cast<pulse_sink *>(sink);
+    // Room, a failure, the end of a drain and a wake all end it.
     std::unique_lock<std::mutex> lock(s.m);
     s.cv.wait_for(lock, std::chrono::milliseconds(ms), [&s] { return s.woken; });
     s.woken = false;
@@ -274,8 +312,13 @@ long pulse_delay(void *sink)
     } else if (pa_stream_get_latency(s.stream, &usec, &negative) < 0) {
         r = s.written;  // no timing yet: nothing heard
     } else {
-        // Once it ran dry, the server's own latency is nothing still to hear.
-        r = negative || s.dry ? 0 : static_cast<long>(usec * SAMPLE_RATE / 1000000);
+        r = negative ? 0 : static_cast<long>(usec * SAMPLE_RATE / 1000000);
+        // Dry, all is heard when the server says so; till then, a frame.
+        if (s.dry) {
+            pa_usec_t since = pa_rtclock_now() - s.dry_at;
+            long left = static_cast<long>((s.dry_left > since ? s.dry_left - since : 0) * SAMPLE_RATE / 1000000);
+            r = s.drained ? 0 : std::max(1L, left);
+        }
     }
     pa_threaded_mainloop_unlock(s.loop);
     return r;
@@ -305,7 +348,8 @@ void pulse_drop(void *sink)
     pa_threaded_mainloop_lock(s.loop);
     if (!gone(s))
         done(pa_stream_flush(s.stream, nullptr, nullptr));
-    s.underflow = s.dry = false;
+    s.underflow = s.dry = s.drained = false;
+    s.drain_seq++;
     s.written = 0;
     pa_threaded_mainloop_unlock(s.loop);
 }
@@ -314,6 +358,14 @@ int pulse_recover(void *sink, int)
 {
     pulse_sink &s = *static_cast<pulse_sink *>(sink);
     pa_threaded_mainloop_lock(s.loop);
+    // Ran dry and nothing written since: the stream starts afresh (a
+    // drained stream of PipeWire's pulse server asks for nothing more, and
+    // one left to go on from an underrun loses a few milliseconds every
+    // few seconds).
+    if (s.dry && !gone(s))
+        done(pa_stream_flush(s.stream, nullptr, nullptr));
+    s.dry = s.drained = false;
+    s.drain_seq++;
     s.underflow = false;
     s.written = 0;
     pa_threaded_mainloop_unlock(s.loop);

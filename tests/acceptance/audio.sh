@@ -173,6 +173,29 @@ start_pipewire_pulse()
     poll pulse_ready || fail "pipewire-pulse does not answer: $(tail -n 3 "$SCRATCH/pipewire-pulse.log")"
 }
 
+# The server started again after a scenario killed it, with its null sink
+# (a new recording follows: start_capture).
+restart_server()
+{
+    if [ "$SERVER" = pipewire ]; then
+        start_pipewire_pulse
+        pactl load-module module-null-sink sink_name=capture rate=$RATE format=s16le channels=2 >/dev/null ||
+            fail "no null sink on pipewire-pulse"
+        sink_there() { pactl list short sinks | grep -q '	capture	'; }
+        poll sink_there || fail "the null sink did not come back"
+        pactl set-default-sink capture || fail "the null sink cannot be the default"
+    else
+        start_pulse
+    fi
+    HEARD_MARK=0
+}
+
+# Murbel's streams on the server now.
+streams() { pactl list short sink-inputs 2>/dev/null | grep -c . || true; }
+
+# Processor time the player has used, in clock ticks.
+player_ticks() { awk '{ print $14 + $15 }' "/proc/$PLAYER_PID/stat"; }
+
 capture_frames() { echo $(($(stat -c %s "$CAPTURE" 2>/dev/null || echo 0) / FRAME_BYTES)); }
 
 # Records the null sink from now on.  A fresh daemon's monitor takes a

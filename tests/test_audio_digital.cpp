@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -589,7 +590,7 @@ TEST_F(DigitalOnce, DeviceFaultsFailThePlayOnceAndTheNextPlayIsHeard)
 }
 
 // Sinks that misbehave: they wrap the WAV sink, whose clock the test moves.
-int sink_mode = 0;  // 0: as the WAV sink; 1: always ran dry; 2: takes nothing
+std::atomic<int> sink_mode{0};  // 0: as the WAV sink; 1: always ran dry; 2: takes nothing
 std::mutex hang_m;
 std::condition_variable hang_cv;
 bool hang = false;

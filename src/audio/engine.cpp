@@ -218,6 +218,9 @@ void reader_main(std::shared_ptr<engine_state> sp)
         lock.unlock();
         int r = s.src.ops->read(s.src.impl, lba0, static_cast<int>(lba1 - lba0), buf.data());
         int err = errno;
+        // A filter of the track's own (one that keeps state from frame to
+        // frame) belongs here, on buf: each frame passes once and in order,
+        // even when a change of volume writes again what is queued.
         lock.lock();
         if (seq != s.seq || s.read_frame != from)
             continue;  // a new play came while reading
@@ -381,9 +384,8 @@ bool stuck(engine_state &s)
     return true;
 }
 
-// The samples on their way to the device: the play's own filters go here
-// (they see the frames from frame on), then the volume when the device
-// does not apply it.
+// The samples on their way to the device, from frame on: the volume, when
+// the device does not apply it.  (They may pass again after a rewind.)
 void process(engine_state &s, int16_t *frames, long n, long frame, int left, int right)
 {
     (void)frame;

@@ -37,21 +37,30 @@ std::atomic<int> stall_ms{0};
 
 // The sink threads and the threads that close devices, which nobody
 // joins: one stuck in a device is left behind.  Tests wait for them.
-std::mutex threads_m;
-std::condition_variable threads_cv;
-int threads_live = 0;
+// Never destroyed: such a thread may outlive the process's exit handlers.
+struct thread_count {
+    std::mutex m;
+    std::condition_variable cv;
+    int live = 0;
+};
+
+thread_count &threads()
+{
+    static thread_count *t = new thread_count;
+    return *t;
+}
 
 void thread_begins()
 {
-    std::lock_guard<std::mutex> lock(threads_m);
-    threads_live++;
+    std::lock_guard<std::mutex> lock(threads().m);
+    threads().live++;
 }
 
 void thread_ends()
 {
-    std::lock_guard<std::mutex> lock(threads_m);
-    threads_live--;
-    threads_cv.notify_all();
+    std::lock_guard<std::mutex> lock(threads().m);
+    threads().live--;
+    threads().cv.notify_all();
 }
 
 int64_t steady_ms()
@@ -695,8 +704,9 @@ void audio_engine_stop(audio_engine *e)
 
 bool audio_wait_threads(int ms)
 {
-    std::unique_lock<std::mutex> lock(threads_m);
-    return threads_cv.wait_for(lock, std::chrono::milliseconds(ms), [] { return threads_live == 0; });
+    thread_count &t = threads();
+    std::unique_lock<std::mutex> lock(t.m);
+    return t.cv.wait_for(lock, std::chrono::milliseconds(ms), [&t] { return t.live == 0; });
 }
 
 int audio_engine_play(audio_engine *e, long from, long to)

@@ -25,8 +25,10 @@
 
 namespace {
 
-std::mutex clock_mutex;
-std::condition_variable clock_moved;
+// Never destroyed: a sink's thread left behind may outlive the process's
+// exit handlers.
+std::mutex &clock_mutex = *new std::mutex;
+std::condition_variable &clock_moved = *new std::condition_variable;
 bool manual = false;
 int64_t manual_us = 0;
 uint64_t epoch = 0;
@@ -151,8 +153,8 @@ void *wav_open(const std::string &name, std::string *why)
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // The device is closed while nothing plays: a file opened again in the
     // same run goes on after what it holds, so the recording stays whole.
-    static std::mutex opened_m;
-    static std::set<std::pair<dev_t, ino_t>> opened;
+    static std::mutex &opened_m = *new std::mutex;
+    static auto &opened = *new std::set<std::pair<dev_t, ino_t>>;
     bool again;
     {
         std::lock_guard<std::mutex> lock(opened_m);

@@ -52,7 +52,13 @@ key XF86AudioRaiseVolume
 wait_for_trace "volume=255"
 heard_mark
 wait_heard_until "$(addr_plus "$(track_start 1)" 6)"
-[ -z "$(heard | grep unmatched)" ] || fail "full volume again is not the disc: $(heard)"
+# The recorder hands over in blocks (PipeWire's of up to 8192 frames): the
+# mark may fall before the last of the old volume was recorded.
+again=$(heard)
+first=$(head -n 1 <<<"$again")
+[[ $first != unmatched* ]] || [ "${first#unmatched }" -le $((RATE / 2)) ] ||
+    fail "full volume again is not the disc: $again"
+[ -z "$(tail -n +2 <<<"$again" | grep unmatched)" ] || fail "full volume again is not the disc: $again"
 
 click stopButton
 expect_trace "cb_cdrom_stop: resetting disc"

@@ -2,10 +2,13 @@
 // that plays by itself, and what was heard is the image, frame for frame.
 #include "support/player_fixture.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 
+#include "app/app.h"
 #include "audio/audio.h"
 #include "disc/cdrom.h"
 #include "drive/digital.h"
@@ -71,7 +74,8 @@ protected:
 
     std::vector<int16_t> heard()
     {
-        cdrom_close();  // closes the sound file
+        cdrom_close();  // closes the sound file, in a thread of its own
+        EXPECT_TRUE(audio_wait_threads(5000));
         std::ifstream in(out, std::ios::binary);
         std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         std::vector<int16_t> s((all.size() - 44) / 2);
@@ -119,6 +123,39 @@ TEST_F(DigitalPlayer, PauseButtonHoldsTheSoundAndTheCounter)
     click(pauseButton);
     for (int i = 0; i < 30 && CDI.curtrack != 0; i++)
         tick();
+    expect_heard_disc_but_last_sector();
+}
+
+// A sound device that cannot be had: the play fails as a refusing
+// drive's, and the player stays on the track asked for rather than run
+// through the disc unheard; the next play, once the device is there, is
+// heard from that track.
+TEST_F(DigitalPlayer, AMissingDeviceStopsThePlayerWhereItWasAndTheNextPlayIsHeard)
+{
+    cdrom_close();
+    std::string dir = scratch + "/later";
+    out = dir + "/heard.wav";
+    std::string device = "wav:" + out;
+    app_resources.audioDevice = const_cast<char *>(device.c_str());
+    take_stdout();
+    take_stderr();
+    click(playButton);
+    for (int i = 0; i < 12; i++)
+        tick();
+    EXPECT_EQ(CDI.curtrack, 1);
+    EXPECT_EQ(cdrom_status(), CDROM_STATUS_ERROR);
+    std::string trace = take_stdout();
+    EXPECT_EQ(trace.find("cdrom_atend"), std::string::npos) << trace;
+    std::string err = take_stderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("audio device \"" + out + "\": No such file or directory"), std::string::npos)
+        << err;
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    click(stopButton);
+    click(playButton);
+    for (int i = 0; i < 30 && CDI.curtrack != 0; i++)
+        tick();
+    EXPECT_EQ(CDI.curtrack, 0);
     expect_heard_disc_but_last_sector();
 }
 

@@ -128,13 +128,31 @@ struct audio_sink_ops {
     int (*recover)(void *sink, int err);
     // Describes the last failure for the one-line report.
     const char *(*error_text)(void *sink, int err);
+    // Optional.  Sets the volume (0 to 255, as audio_apply_volume) on the
+    // device itself, heard at once; false: the samples carry it.
+    bool (*volume)(void *sink, int left, int right);
+    // Optional: the name a desktop mixer shows for what is playing.
+    void (*media_name)(void *sink, const std::string &name);
+    // Optional: takes back up to frames of the newest frames written and
+    // not yet heard, so that they can be written again; returns how many.
+    long (*rewind)(void *sink, long frames);
 };
 
 extern const audio_sink_ops alsa_sink_ops;
 extern const audio_sink_ops wav_sink_ops;
+// The sound server through libpulse (PulseAudio, or PipeWire's
+// pipewire-pulse); "" is the server's default output.
+extern const audio_sink_ops pulse_sink_ops;
+// "default": the sound server when one answers, else ALSA's "default".
+extern const audio_sink_ops auto_sink_ops;
 
-// The sink for an audioDevice name: "wav:FILE" or an ALSA PCM name.
+// The sink for an audioDevice name: "wav:FILE", "pulse" or "pulse:SINK",
+// "alsa:NAME" or any other ALSA PCM name, and "default".
 const audio_sink_ops *audio_sink_for(std::string *name);
+
+// Tests: waits until every thread the engines left behind (to close a
+// device, or stuck in one) has ended; false after ms.
+bool audio_wait_threads(int ms);
 
 // The clock that paces the WAV sink.  Tests switch it to manual and move
 // it on; the sink's thread wakes at every step.
@@ -148,6 +166,11 @@ uint64_t audio_clock_epoch();
 
 struct audio_engine;
 
+constexpr int AUDIO_GRACE_MS = 3000;
+// A device that takes nothing for this long while playing (a frozen sound
+// server) has failed.
+constexpr int AUDIO_STUCK_MS = 3000;
+
 enum audio_play_state { AUDIO_IDLE, AUDIO_PLAYING, AUDIO_PAUSED, AUDIO_COMPLETED, AUDIO_ERROR };
 
 struct audio_position {
@@ -155,25 +178,29 @@ struct audio_position {
     long frame;  // absolute, in sample frames from LBA 0
 };
 
-// A play reaches the device this long after it was asked for, as a drive
-// takes a moment to seek: a play stopped within it is never heard.
-constexpr int AUDIO_LEAD_MS = 25;
-
-// Takes the source; starts the reader and sink threads; the sink is opened
-// in its thread.  Never blocks on a device.
+// Takes the source; starts the reader and sink threads.  The device is
+// opened by the sink's thread at the first play, and closed a few seconds
+// after the last (AUDIO_GRACE_MS), so that Stop and Play is instant.
+// Never blocks on a device.
 audio_engine *audio_engine_start(audio_source src, const audio_sink_ops *sink,
                                  const std::string &sink_name);
-// Never waits for a reader that is stuck in a read: that thread is left to
-// finish on its own.
+// Never waits for a thread stuck in a read or in the device: it is left
+// to finish on its own.
 void audio_engine_stop(audio_engine *e);
 
-// Plays sectors [from, to) (LBA).  -1 with errno EIO when the sound device
-// cannot be had, EINVAL for a bad range.
+// Plays sectors [from, to) (LBA): at once, from the first frame read.
+// -1 with errno EINVAL for a bad range.  A device that cannot be had, or
+// fails while playing, gives one line and AUDIO_ERROR, told until the next
+// play or halt; the next play tries the device again.
 int audio_engine_play(audio_engine *e, long from, long to);
 int audio_engine_pause(audio_engine *e);   // -1 (EIO) unless playing or paused
 int audio_engine_resume(audio_engine *e);  // likewise
 void audio_engine_halt(audio_engine *e);
 void audio_engine_volume(audio_engine *e, int left, int right);  // 0 to 255
+// The name a desktop mixer shows for the stream (a track's name).
+void audio_engine_media_name(audio_engine *e, const std::string &name);
+// Whether the device is open now (it is only while needed).
+bool audio_engine_device_open(audio_engine *e);
 // The position as played; a completed play is told once, then idle.
 audio_position audio_engine_position(audio_engine *e);
 long audio_engine_underruns(audio_engine *e);

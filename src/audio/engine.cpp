@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <mutex>
 #include <thread>
 
@@ -17,17 +18,56 @@
 
 namespace {
 
-constexpr long RING_FRAMES = 150L * SECTOR_FRAMES;  // two seconds ahead
-constexpr long CHUNK_FRAMES = RING_FRAMES / 2;      // one read of the medium
+// Two seconds ahead of what was written, and the last second written
+// kept, to be written again at another volume.
+constexpr long KEEP_FRAMES = 75L * SECTOR_FRAMES;
+constexpr long RING_FRAMES = 150L * SECTOR_FRAMES + KEEP_FRAMES;
+constexpr long CHUNK_FRAMES = 75L * SECTOR_FRAMES;  // one read of the medium
 constexpr long START_FRAMES = 25L * SECTOR_FRAMES;
 constexpr long WRITE_FRAMES = 50L * SECTOR_FRAMES;  // one write to the device, at most
 // Sinks are woken by requests; this only bounds a wait that went wrong.
 // Longer than a device's period, or the wait for one is cut short.
 constexpr int WAIT_MS = 1000;
-static_assert(AUDIO_LEAD_MS < WAIT_MS, "a lead is waited for in one wait");
+// Underruns that come with nothing written between them: the device
+// takes nothing any more (a sound server gone).
+constexpr int XRUN_STREAK = 4;
 
 std::atomic<long> stall_lba{-1};
 std::atomic<int> stall_ms{0};
+
+// The sink threads and the threads that close devices, which nobody
+// joins: one stuck in a device is left behind.  Tests wait for them.
+// Never destroyed: such a thread may outlive the process's exit handlers.
+struct thread_count {
+    std::mutex m;
+    std::condition_variable cv;
+    int live = 0;
+};
+
+thread_count &threads()
+{
+    static thread_count *t = new thread_count;
+    return *t;
+}
+
+void thread_begins()
+{
+    std::lock_guard<std::mutex> lock(threads().m);
+    threads().live++;
+}
+
+void thread_ends()
+{
+    std::lock_guard<std::mutex> lock(threads().m);
+    threads().live--;
+    threads().cv.notify_all();
+}
+
+int64_t steady_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 }  // namespace
 
@@ -38,9 +78,8 @@ struct engine_state {
     const audio_sink_ops *ops = nullptr;
     std::string sink_name;
     void *sink = nullptr;  // the sink's thread alone uses it
-
-    enum { SINK_OPENING, SINK_OPEN, SINK_FAILED } sink_state = SINK_OPENING;
-    bool reopen = false;
+    bool device_open = false;
+    int64_t idle_since_us = -1;  // when the device last had nothing to play
     std::string reported;  // the last failure told, so it is told once
 
     audio_play_state state = AUDIO_IDLE;
@@ -48,19 +87,23 @@ struct engine_state {
     long read_frame = 0, end_frame = 0;
     std::vector<int16_t> ring = std::vector<int16_t>(RING_FRAMES * 2);
     long ring_head = 0, ring_count = 0;  // in frames
+    long ring_kept = 0;  // written frames still in the ring, before ring_head
     long written_frame = 0, played_frame = 0;
     int64_t played_at_us = 0;
     bool need_drop = false;
-    // A play is sent to the device only once it has lived AUDIO_LEAD_MS:
-    // a play stopped at once (as the player's reset does) is never heard.
-    bool fresh = false;
-    int64_t play_at_us = 0;
     // The play's first frame, and when it was first written (-1: not yet).
     long start_frame = 0;
     int64_t first_write_us = -1;
     bool device_paused = false;
     int left = 255, right = 255;
+    bool volume_sent = false;    // the device has left and right
+    bool device_volume = false;  // the device applies them, not the samples
+    std::string media_name;
+    bool name_sent = false;
     long underruns = 0;
+    int xrun_streak = 0;
+    int64_t underrun_told_ms = -1000000;
+    int64_t progress_us = 0;  // when the device last took or played something
     bool quit = false;
 
     // For tests: who is waiting, and what they had seen.
@@ -83,7 +126,6 @@ struct engine_state {
 
 struct audio_engine {
     std::shared_ptr<engine_state> s;
-    std::thread sink_thread;
 };
 
 namespace {
@@ -99,7 +141,12 @@ void report_once(engine_state &s, const std::string &line)
 
 void clear_ring(engine_state &s)
 {
-    s.ring_head = s.ring_count = 0;
+    s.ring_head = s.ring_count = s.ring_kept = 0;
+}
+
+long ring_room(const engine_state &s)
+{
+    return RING_FRAMES - s.ring_count - s.ring_kept;
 }
 
 // The ring is copied in at most two pieces, where it wraps.
@@ -120,6 +167,15 @@ void pop_ring(engine_state &s, int16_t *frames, long n)
     std::copy(ring, ring + 2 * (n - first), frames + 2 * first);
     s.ring_head = (s.ring_head + n) % RING_FRAMES;
     s.ring_count -= n;
+    s.ring_kept = std::min(KEEP_FRAMES, s.ring_kept + n);
+}
+
+// Takes back the newest n frames written, to be written again.
+void unpop_ring(engine_state &s, long n)
+{
+    s.ring_head = (s.ring_head + RING_FRAMES - n) % RING_FRAMES;
+    s.ring_count += n;
+    s.ring_kept -= n;
 }
 
 bool reader_has_work(const engine_state &s)
@@ -129,7 +185,7 @@ bool reader_has_work(const engine_state &s)
     // Refilled in big helpings once it is half empty: the reader (and
     // the medium) wake a few times a minute, not at every write.
     long left = s.end_frame - s.read_frame;
-    return left > 0 && RING_FRAMES - s.ring_count >= std::min(left, CHUNK_FRAMES);
+    return left > 0 && ring_room(s) >= std::min(left, CHUNK_FRAMES);
 }
 
 // Waits out an injected stall; only the end of the engine cuts it short.
@@ -161,7 +217,7 @@ void reader_main(std::shared_ptr<engine_state> sp)
         long from = s.read_frame;
         // A new play starts from a short read, to be heard soon.
         long chunk = s.ring_count == 0 ? START_FRAMES : CHUNK_FRAMES;
-        long n = std::min({chunk, s.end_frame - from, RING_FRAMES - s.ring_count});
+        long n = std::min({chunk, s.end_frame - from, ring_room(s)});
         long lba0 = from / SECTOR_FRAMES;
         long lba1 = (from + n + SECTOR_FRAMES - 1) / SECTOR_FRAMES;
         maybe_stall(s, lock, lba0, lba1);
@@ -171,6 +227,9 @@ void reader_main(std::shared_ptr<engine_state> sp)
         lock.unlock();
         int r = s.src.ops->read(s.src.impl, lba0, static_cast<int>(lba1 - lba0), buf.data());
         int err = errno;
+        // A filter of the track's own (one that keeps state from frame to
+        // frame) belongs here, on buf: each frame passes once and in order,
+        // even when a change of volume writes again what is queued.
         lock.lock();
         if (seq != s.seq || s.read_frame != from)
             continue;  // a new play came while reading
@@ -196,34 +255,87 @@ auto unlocked(std::unique_lock<std::mutex> &lock, Fn fn)
     return r;
 }
 
-void note_underrun(engine_state &s, std::unique_lock<std::mutex> &lock, long err)
+// A device is closed in a thread of its own: one stuck in the device (a
+// frozen sound server, a driver) is left behind, and the engine goes on.
+void close_device(engine_state &s)
 {
-    debug_log(1, "audio: underrun %ld\n", ++s.underruns);
-    unlocked(lock, [&] { return s.ops->recover(s.sink, static_cast<int>(err)); });
+    if (!s.sink)
+        return;
+    const audio_sink_ops *ops = s.ops;
+    void *sink = s.sink;
+    s.sink = nullptr;
+    s.device_open = false;
+    s.device_paused = false;
+    s.idle_since_us = -1;
+    thread_begins();
+    std::thread([ops, sink] {
+        ops->close(sink);
+        thread_ends();
+    }).detach();
+}
+
+void device_failed(engine_state &s, const std::string &why)
+{
+    report_once(s, "audio device \"" + s.sink_name + "\": " + why);
+    // Told until the next play or stop: the player stays on the track
+    // rather than run through the disc unheard.
+    if (s.state == AUDIO_PLAYING || s.state == AUDIO_PAUSED)
+        s.state = AUDIO_ERROR;
+    s.seq++;
+    close_device(s);
+    s.poke();
 }
 
 void device_failed(engine_state &s, long err)
 {
-    report_once(s, "audio device \"" + s.sink_name + "\": " +
-                       s.ops->error_text(s.sink, static_cast<int>(-err)));
-    s.state = AUDIO_ERROR;
-    s.poke();
+    device_failed(s, s.ops->error_text(s.sink, static_cast<int>(-err)));
+}
+
+// Counted each time, traced at most once a second: a device that keeps
+// running dry must not flood the trace.
+void count_underrun(engine_state &s)
+{
+    s.underruns++;
+    int64_t now = steady_ms();
+    if (now - s.underrun_told_ms >= 1000) {
+        s.underrun_told_ms = now;
+        debug_log(1, "audio: underrun %ld\n", s.underruns);
+    }
+}
+
+// False when the device has failed.
+bool note_underrun(engine_state &s, std::unique_lock<std::mutex> &lock, long err)
+{
+    count_underrun(s);
+    int r = unlocked(lock, [&] { return s.ops->recover(s.sink, static_cast<int>(err)); });
+    if (r < 0) {
+        device_failed(s, r);
+        return false;
+    }
+    if (++s.xrun_streak >= XRUN_STREAK) {
+        device_failed(s, "it stopped taking sound");
+        return false;
+    }
+    return true;
 }
 
 void open_sink(engine_state &s, std::unique_lock<std::mutex> &lock)
 {
-    std::string why;
-    void *sink = unlocked(lock, [&] { return s.ops->open(s.sink_name, &why); });
-    s.reopen = false;
+    std::string why, name = s.sink_name;
+    void *sink = unlocked(lock, [&] { return s.ops->open(name, &why); });
+    if (s.quit) {
+        s.sink = sink;
+        return;
+    }
     if (sink) {
         s.sink = sink;
-        s.sink_state = engine_state::SINK_OPEN;
-        s.reported.clear();
+        s.device_open = true;
+        s.device_paused = false;
+        s.volume_sent = s.name_sent = false;
+        s.xrun_streak = 0;
+        s.progress_us = audio_clock_now_us();
     } else {
-        s.sink_state = engine_state::SINK_FAILED;
-        report_once(s, "audio device \"" + s.sink_name + "\": " + why);
-        if (s.state == AUDIO_PLAYING || s.state == AUDIO_PAUSED)
-            s.state = AUDIO_ERROR;
+        device_failed(s, why);
     }
     s.poke();
 }
@@ -265,16 +377,38 @@ void set_played(engine_state &s, long delay)
     long now = std::min(s.written_frame - std::max(0L, delay), not_after(s));
     s.played_frame = std::max(s.played_frame, now);
     s.played_at_us = audio_clock_now_us();
+    // Two seconds heard: the device works, and a failure is new again.
+    if (s.played_frame - s.start_frame > 2 * SAMPLE_RATE)
+        s.reported.clear();
 }
 
 // Writes one helping from the ring to the device.
+// A device that has taken nothing for AUDIO_STUCK_MS while there was
+// sound for it has failed (a frozen server takes and plays nothing).
+bool stuck(engine_state &s)
+{
+    if (audio_clock_now_us() - s.progress_us < AUDIO_STUCK_MS * 1000LL)
+        return false;
+    device_failed(s, "it takes no sound");
+    return true;
+}
+
+// The samples on their way to the device, from frame on: the volume, when
+// the device does not apply it.  (They may pass again after a rewind.)
+void process(engine_state &s, int16_t *frames, long n, long frame, int left, int right)
+{
+    (void)frame;
+    if (!s.device_volume)
+        audio_apply_volume(frames, n, left, right);
+}
+
 void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16_t> &buf)
 {
     long avail = unlocked(lock, [&] {
         s.sink_epoch = audio_clock_epoch();
         return s.ops->avail(s.sink);
     });
-    if (s.need_drop || s.state != AUDIO_PLAYING)
+    if (s.need_drop || s.state != AUDIO_PLAYING || !s.sink)
         return;
     if (avail == -EPIPE) {
         note_underrun(s, lock, avail);
@@ -282,18 +416,12 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
     }
     if (avail < 0)
         return device_failed(s, avail);
-    if (s.fresh) {
-        int64_t left_us = s.play_at_us + AUDIO_LEAD_MS * 1000LL - audio_clock_now_us();
-        if (left_us > 0) {
-            wait_device(s, lock, static_cast<int>((left_us + 999) / 1000));
-            return;
-        }
-    }
-    if (avail == 0 || s.ring_count == 0) {
-        if (avail == 0)
+    if (avail == 0) {
+        if (!stuck(s))
             wait_device(s, lock);
         return;
     }
+    s.progress_us = audio_clock_now_us();
     long n = std::min({avail, s.ring_count, WRITE_FRAMES});
     buf.resize(static_cast<size_t>(n) * 2);
     pop_ring(s, buf.data(), n);
@@ -303,18 +431,18 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
         s.poke();
     uint64_t seq = s.seq;
     int left = s.left, right = s.right;
+    long frame = s.written_frame - n;
     unlocked(lock, [&] {
-        audio_apply_volume(buf.data(), n, left, right);
+        process(s, buf.data(), n, frame, left, right);
         return 0;
     });
-    // A stop or a new play that came meanwhile: what was taken is not
-    // theirs to hear.  Checked last thing before the write.
+    // A stop or a new play that came meanwhile (the player's reset plays
+    // and stops in one go): what was taken is not theirs to hear.  Checked
+    // last thing before the write, so such a play is cancelled, never heard.
     if (seq != s.seq)
         return;
-    if (s.fresh) {
-        s.fresh = false;
+    if (s.first_write_us < 0)
         s.first_write_us = audio_clock_now_us();
-    }
     long err = 0, xruns = 0;
     long delay = unlocked(lock, [&] {
         long done = 0;
@@ -335,9 +463,11 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
         return s.ops->delay(s.sink);
     });
     for (; xruns > 0; xruns--)
-        debug_log(1, "audio: underrun %ld\n", ++s.underruns);
+        count_underrun(s);
     if (err < 0)
         return device_failed(s, err);
+    s.xrun_streak = 0;
+    s.progress_us = audio_clock_now_us();
     if (seq == s.seq && !s.need_drop)
         set_played(s, delay);
 }
@@ -350,15 +480,22 @@ void drain(engine_state &s, std::unique_lock<std::mutex> &lock)
         s.sink_epoch = audio_clock_epoch();
         return s.ops->delay(s.sink);
     });
-    if (seq != s.seq || s.need_drop || s.state != AUDIO_PLAYING)
+    if (seq != s.seq || s.need_drop || s.state != AUDIO_PLAYING || !s.sink)
         return;
+    if (delay < 0)
+        return device_failed(s, delay);
+    long before = s.played_frame;
     set_played(s, delay);
+    if (s.played_frame > before)
+        s.progress_us = audio_clock_now_us();
     if (delay > 0) {
-        wait_device(s, lock);
+        if (!stuck(s))
+            wait_device(s, lock);
         return;
     }
     s.played_frame = s.end_frame;
     s.state = AUDIO_COMPLETED;
+    s.reported.clear();
     s.poke();
 }
 
@@ -389,18 +526,52 @@ void pause_device(engine_state &s, std::unique_lock<std::mutex> &lock)
     s.poke();
 }
 
-void sink_main(engine_state &s)
+// Sends what the device applies itself: the volume, the media name.
+void update_device(engine_state &s, std::unique_lock<std::mutex> &lock)
 {
+    if (!s.volume_sent) {
+        s.volume_sent = true;
+        int left = s.left, right = s.right;
+        s.device_volume = s.ops->volume &&
+                          unlocked(lock, [&] { return s.ops->volume(s.sink, left, right); });
+        // On the samples: what is queued and not yet heard is taken back
+        // and written again at the new volume, so that the change is heard
+        // at once and the queue stays deep.
+        if (!s.device_volume && s.ops->rewind && s.state == AUDIO_PLAYING && s.ring_kept > 0) {
+            uint64_t seq = s.seq;
+            long want = s.ring_kept;
+            long r = unlocked(lock, [&] { return s.ops->rewind(s.sink, want); });
+            if (seq != s.seq || s.need_drop)
+                return;  // a new play drops it all anyway
+            r = std::clamp(r, 0L, s.ring_kept);
+            unpop_ring(s, r);
+            s.written_frame -= r;
+        }
+    }
+    if (!s.name_sent && s.sink) {
+        s.name_sent = true;
+        std::string name = s.media_name;
+        if (s.ops->media_name && !name.empty())
+            unlocked(lock, [&] {
+                s.ops->media_name(s.sink, name);
+                return 0;
+            });
+    }
+}
+
+void sink_main(std::shared_ptr<engine_state> sp)
+{
+    engine_state &s = *sp;
     std::vector<int16_t> buf;
     std::unique_lock<std::mutex> lock(s.m);
-    open_sink(s, lock);
     while (!s.quit) {
-        if (s.reopen && s.sink_state == engine_state::SINK_FAILED) {
-            open_sink(s, lock);
-            continue;
-        }
-        if (s.sink_state != engine_state::SINK_OPEN) {
-            wait_request(s, lock);
+        bool active = s.state == AUDIO_PLAYING || s.state == AUDIO_PAUSED;
+        if (!s.sink) {
+            // The device only while it is needed: opened for a play.
+            if (active)
+                open_sink(s, lock);
+            else
+                wait_request(s, lock);
             continue;
         }
         if (s.need_drop) {
@@ -410,7 +581,36 @@ void sink_main(engine_state &s)
                 return 0;
             });
             s.device_paused = false;
+            s.xrun_streak = 0;
+            s.progress_us = audio_clock_now_us();
             s.poke();
+            continue;
+        }
+        if (!active) {
+            // Closed a moment after the last play, so that the sound
+            // server's sink can suspend and other programs have the card.
+            // Asked of the device first, as a wait on it follows a look.
+            unlocked(lock, [&] {
+                s.sink_epoch = audio_clock_epoch();
+                return s.ops->delay(s.sink);
+            });
+            if (s.quit || s.need_drop || s.state == AUDIO_PLAYING || s.state == AUDIO_PAUSED)
+                continue;
+            int64_t now = audio_clock_now_us();
+            if (s.idle_since_us < 0)
+                s.idle_since_us = now;
+            int64_t left_us = s.idle_since_us + AUDIO_GRACE_MS * 1000LL - now;
+            if (left_us <= 0) {
+                close_device(s);
+                s.poke();
+            } else {
+                wait_device(s, lock, static_cast<int>(std::min<int64_t>((left_us + 999) / 1000, WAIT_MS)));
+            }
+            continue;
+        }
+        s.idle_since_us = -1;
+        if (!s.volume_sent || !s.name_sent) {
+            update_device(s, lock);
             continue;
         }
         if (s.state == AUDIO_PAUSED && !s.device_paused) {
@@ -420,7 +620,7 @@ void sink_main(engine_state &s)
         if (s.state == AUDIO_PLAYING && s.device_paused) {
             s.device_paused = false;
             unlocked(lock, [&] { return s.ops->pause(s.sink, false); });
-            s.played_at_us = audio_clock_now_us();
+            s.played_at_us = s.progress_us = audio_clock_now_us();
             s.poke();
             continue;
         }
@@ -437,6 +637,9 @@ void sink_main(engine_state &s)
             return 0;
         });
     s.sink = nullptr;
+    lock.unlock();
+    sp.reset();
+    thread_ends();
 }
 
 void wake_sink(engine_state &s)
@@ -472,9 +675,17 @@ audio_engine *audio_engine_start(audio_source src, const audio_sink_ops *sink,
     s->src = src;
     s->ops = sink;
     s->sink_name = sink_name;
-    audio_engine *e = new audio_engine{s, {}};
+    audio_engine *e = new audio_engine{s};
+    // A reader that quits a pipe, or a file-size limit, is a write error
+    // to report, not the end of the process.
+    static std::once_flag signals;
+    std::call_once(signals, [] {
+        signal(SIGPIPE, SIG_IGN);
+        signal(SIGXFSZ, SIG_IGN);
+    });
     std::thread(reader_main, s).detach();
-    e->sink_thread = std::thread(sink_main, std::ref(*s));
+    thread_begins();
+    std::thread(sink_main, s).detach();
     return e;
 }
 
@@ -488,8 +699,14 @@ void audio_engine_stop(audio_engine *e)
         e->s->poke();
         wake_sink(*e->s);
     }
-    e->sink_thread.join();
-    delete e;  // the reader, if still reading, keeps the state alive
+    delete e;  // the threads, if still busy, keep the state alive
+}
+
+bool audio_wait_threads(int ms)
+{
+    thread_count &t = threads();
+    std::unique_lock<std::mutex> lock(t.m);
+    return t.cv.wait_for(lock, std::chrono::milliseconds(ms), [&t] { return t.live == 0; });
 }
 
 int audio_engine_play(audio_engine *e, long from, long to)
@@ -500,22 +717,15 @@ int audio_engine_play(audio_engine *e, long from, long to)
         errno = EINVAL;
         return -1;
     }
-    if (s.sink_state == engine_state::SINK_FAILED) {
-        s.reopen = true;  // the device may be there by the next try
-        s.poke();
-        errno = EIO;
-        return -1;
-    }
     s.seq++;
     clear_ring(s);
     s.read_frame = s.written_frame = s.played_frame = from * SECTOR_FRAMES;
     s.end_frame = to * SECTOR_FRAMES;
-    s.played_at_us = s.play_at_us = audio_clock_now_us();
+    s.played_at_us = audio_clock_now_us();
     s.start_frame = s.played_frame;
     s.first_write_us = -1;
-    s.fresh = true;
     s.state = AUDIO_PLAYING;
-    s.need_drop = true;
+    s.need_drop = s.sink != nullptr;
     s.poke();
     wake_sink(s);
     return 0;
@@ -558,16 +768,42 @@ void audio_engine_halt(audio_engine *e)
     clear_ring(s);
     s.read_frame = s.end_frame;
     s.state = AUDIO_IDLE;
-    s.need_drop = true;
+    s.need_drop = s.sink != nullptr;
     s.poke();
     wake_sink(s);
 }
 
 void audio_engine_volume(audio_engine *e, int left, int right)
 {
+    engine_state &s = *e->s;
+    std::lock_guard<std::mutex> lock(s.m);
+    left = std::clamp(left, 0, 255);
+    right = std::clamp(right, 0, 255);
+    if (left == s.left && right == s.right)
+        return;
+    s.left = left;
+    s.right = right;
+    s.volume_sent = false;
+    s.poke();
+    wake_sink(s);
+}
+
+void audio_engine_media_name(audio_engine *e, const std::string &name)
+{
+    engine_state &s = *e->s;
+    std::lock_guard<std::mutex> lock(s.m);
+    if (name == s.media_name)
+        return;
+    s.media_name = name;
+    s.name_sent = false;
+    s.poke();
+    wake_sink(s);
+}
+
+bool audio_engine_device_open(audio_engine *e)
+{
     std::lock_guard<std::mutex> lock(e->s->m);
-    e->s->left = std::clamp(left, 0, 255);
-    e->s->right = std::clamp(right, 0, 255);
+    return e->s->device_open;
 }
 
 audio_position audio_engine_position(audio_engine *e)
@@ -575,8 +811,8 @@ audio_position audio_engine_position(audio_engine *e)
     engine_state &s = *e->s;
     std::lock_guard<std::mutex> lock(s.m);
     audio_position pos{s.state, heard(s)};
-    // Told once, as drives do.
-    if (s.state == AUDIO_COMPLETED || s.state == AUDIO_ERROR)
+    // Told once, as drives do; an error stays until the next request.
+    if (s.state == AUDIO_COMPLETED)
         s.state = AUDIO_IDLE;
     return pos;
 }

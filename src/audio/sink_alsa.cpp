@@ -33,8 +33,10 @@ void quiet(const char *, int, const char *, int, const char *, ...) {}
 // and a sound server's client thread about twice as often.  Three of
 // them, the fewest PulseAudio's plugin takes.  A pause holds them (a sound
 // server corks the stream) and a new play drops them, so the deep queue
-// slows neither; a change of volume, made on the samples, is heard when
-// what was queued has played.
+// slows neither; a change of volume, made on the samples, rewrites what
+// is queued where the device can take it back (a card can; ALSA's plugin
+// for a sound server cannot, which is why "default" goes to the server
+// through libpulse).
 constexpr unsigned BUFFER_US = 1000000, PERIOD_US = 333333;
 
 int set_hw(snd_pcm_t *pcm)
@@ -216,6 +218,21 @@ int alsa_recover(void *sink, int err)
     return snd_pcm_recover(pcm_of(sink), err, 1);
 }
 
+// What the card is about to play, and a little more for the time the
+// caller takes to write again, is left alone.
+long alsa_rewind(void *sink, long frames)
+{
+    snd_pcm_t *pcm = pcm_of(sink);
+    if (snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING)
+        return 0;
+    long can = snd_pcm_rewindable(pcm) - SAMPLE_RATE / 50;
+    long n = std::min(frames, can);
+    if (n <= 0)
+        return 0;
+    snd_pcm_sframes_t r = snd_pcm_rewind(pcm, static_cast<snd_pcm_uframes_t>(n));
+    return r < 0 ? 0 : r;
+}
+
 const char *alsa_error_text(void *, int err)
 {
     return snd_strerror(err);
@@ -226,4 +243,5 @@ const char *alsa_error_text(void *, int err)
 const audio_sink_ops alsa_sink_ops = {
     alsa_open, alsa_close, alsa_avail, alsa_wait, alsa_wake, alsa_write,
     alsa_delay, alsa_pause, alsa_drop, alsa_recover, alsa_error_text,
+    nullptr, nullptr, alsa_rewind,
 };

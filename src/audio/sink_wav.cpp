@@ -3,6 +3,15 @@
 // 44.1 kHz, and only what has drained reaches the file, so the file holds
 // exactly what a listener would have heard.  The clock is real time, or
 // one that tests move on.
+//
+// The target may be a pipe or a FIFO: it is opened without waiting for a
+// reader (none is a failure), and the header, whose sizes are known only
+// at the end, is written again only into a regular file.  Every write is
+// checked: a full disc, a file-size limit or a reader gone fails the play.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -10,13 +19,16 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "audio/audio.h"
 
 namespace {
 
-std::mutex clock_mutex;
-std::condition_variable clock_moved;
+// Never destroyed: a sink's thread left behind may outlive the process's
+// exit handlers.
+std::mutex &clock_mutex = *new std::mutex;
+std::condition_variable &clock_moved = *new std::condition_variable;
 bool manual = false;
 int64_t manual_us = 0;
 uint64_t epoch = 0;
@@ -32,7 +44,9 @@ constexpr long BUFFER_FRAMES = SAMPLE_RATE / 2;
 constexpr long PERIOD_FRAMES = BUFFER_FRAMES / 8;
 
 struct wav_sink {
-    FILE *file = nullptr;
+    int fd = -1;
+    bool regular = false;  // the header can be rewritten
+    int error = 0;         // the first write that failed
     long long data_bytes = 0;
     std::vector<int16_t> queue;  // frames written, not yet played
     bool running = false, paused = false, xrun = false;
@@ -48,19 +62,39 @@ void put32(unsigned char *p, uint32_t v)
         p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
+// All of it, or the error.
+int write_all(int fd, const unsigned char *p, size_t n, off_t at = -1)
+{
+    while (n > 0) {
+        ssize_t w = at >= 0 ? pwrite(fd, p, n, at) : write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            return errno;
+        if (w == 0)
+            return ENOSPC;
+        p += w;
+        n -= static_cast<size_t>(w);
+        if (at >= 0)
+            at += w;
+    }
+    return 0;
+}
+
 void write_header(wav_sink &s)
 {
     unsigned char h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
                            16, 0, 0, 0, 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 16, 0,
                            'd', 'a', 't', 'a', 0, 0, 0, 0};
-    uint32_t data = static_cast<uint32_t>(std::min<long long>(s.data_bytes, 0xffffffffLL - 36));
+    // A stream's length is unknown: the largest, as streaming programs write.
+    long long bytes = s.regular ? s.data_bytes : 0xffffffffLL;
+    uint32_t data = static_cast<uint32_t>(std::min<long long>(bytes, 0xffffffffLL - 36));
     put32(h + 4, 36 + data);
     put32(h + 24, SAMPLE_RATE);
     put32(h + 28, SAMPLE_RATE * 4);
     put32(h + 40, data);
-    fseek(s.file, 0, SEEK_SET);
-    fwrite(h, 1, sizeof h, s.file);
-    fseek(s.file, 0, SEEK_END);
+    if (!s.error)
+        s.error = write_all(s.fd, h, sizeof h, s.regular ? 0 : -1);
 }
 
 // What the clock says has been heard since the last look goes to the file.
@@ -80,11 +114,11 @@ void play_out(wav_sink &s)
         le[2 * i] = static_cast<unsigned char>(v);
         le[2 * i + 1] = static_cast<unsigned char>(v >> 8);
     }
-    if (take > 0) {
-        fwrite(le.data(), 1, le.size(), s.file);
+    if (take > 0 && !s.error) {
+        s.error = write_all(s.fd, le.data(), le.size(), s.regular ? 44 + s.data_bytes : -1);
         s.data_bytes += static_cast<long long>(le.size());
-        write_header(s);
-        fflush(s.file);
+        if (s.regular)
+            write_header(s);
     }
     s.queue.erase(s.queue.begin(), s.queue.begin() + take * 2);
     s.run_frames += take;
@@ -94,17 +128,49 @@ void play_out(wav_sink &s)
     }
 }
 
+// The failure as the engine takes it: a broken pipe is no underrun.
+long failed(const wav_sink &s)
+{
+    return -(s.error == EPIPE ? ESHUTDOWN : s.error);
+}
+
 void *wav_open(const std::string &name, std::string *why)
 {
-    FILE *f = fopen(name.c_str(), "wb");
-    if (!f) {
+    // A FIFO with no reader fails at once (ENXIO) rather than wait for one.
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) < 0) {
         *why = strerror(errno);
+        if (fd >= 0)
+            close(fd);
         return nullptr;
     }
     wav_sink *s = new wav_sink;
-    s->file = f;
+    s->fd = fd;
+    s->regular = S_ISREG(st.st_mode);
+    // Written paced by the clock: a pipe's reader that lags holds the
+    // sink's thread, not the player.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // The device is closed while nothing plays: a file opened again in the
+    // same run goes on after what it holds, so the recording stays whole.
+    static std::mutex &opened_m = *new std::mutex;
+    static auto &opened = *new std::set<std::pair<dev_t, ino_t>>;
+    bool again;
+    {
+        std::lock_guard<std::mutex> lock(opened_m);
+        again = !opened.insert({st.st_dev, st.st_ino}).second;
+    }
+    if (s->regular && again && st.st_size >= 44)
+        s->data_bytes = (st.st_size - 44) / 4 * 4;
+    else if (s->regular && ftruncate(fd, 0) < 0)
+        s->error = errno;
     write_header(*s);
-    fflush(f);
+    if (s->error) {
+        *why = strerror(s->error);
+        close(fd);
+        delete s;
+        return nullptr;
+    }
     return s;
 }
 
@@ -112,8 +178,7 @@ void wav_close(void *sink)
 {
     wav_sink *s = static_cast<wav_sink *>(sink);
     play_out(*s);
-    write_header(*s);
-    fclose(s->file);
+    close(s->fd);
     delete s;
 }
 
@@ -122,6 +187,8 @@ long wav_avail(void *sink)
     wav_sink &s = *static_cast<wav_sink *>(sink);
     s.epoch_seen = audio_clock_epoch();
     play_out(s);
+    if (s.error)
+        return failed(s);
     if (s.xrun)
         return -EPIPE;
     return BUFFER_FRAMES - static_cast<long>(s.queue.size() / 2);
@@ -156,6 +223,8 @@ long wav_write(void *sink, const int16_t *buf, long frames)
 {
     wav_sink &s = *static_cast<wav_sink *>(sink);
     play_out(s);
+    if (s.error)
+        return failed(s);
     long n = std::min(frames, BUFFER_FRAMES - static_cast<long>(s.queue.size() / 2));
     if (n <= 0)
         return -EAGAIN;
@@ -173,6 +242,8 @@ long wav_delay(void *sink)
     wav_sink &s = *static_cast<wav_sink *>(sink);
     s.epoch_seen = audio_clock_epoch();
     play_out(s);
+    if (s.error)
+        return failed(s);
     return static_cast<long>(s.queue.size() / 2);
 }
 
@@ -205,9 +276,20 @@ int wav_recover(void *sink, int)
     return 0;
 }
 
-const char *wav_error_text(void *, int err)
+// What is queued is not yet heard: any of it can be taken back.
+long wav_rewind(void *sink, long frames)
 {
-    return strerror(err);
+    wav_sink &s = *static_cast<wav_sink *>(sink);
+    play_out(s);
+    long n = std::min(frames, static_cast<long>(s.queue.size() / 2));
+    s.queue.resize(s.queue.size() - static_cast<size_t>(n) * 2);
+    return n;
+}
+
+const char *wav_error_text(void *sink, int err)
+{
+    wav_sink *s = static_cast<wav_sink *>(sink);
+    return strerror(s && s->error ? s->error : err);
 }
 
 }  // namespace
@@ -215,6 +297,7 @@ const char *wav_error_text(void *, int err)
 const audio_sink_ops wav_sink_ops = {
     wav_open, wav_close, wav_avail, wav_wait, wav_wake, wav_write,
     wav_delay, wav_pause, wav_drop, wav_recover, wav_error_text,
+    nullptr, nullptr, wav_rewind,
 };
 
 void audio_clock_use_manual(bool on)
@@ -254,5 +337,11 @@ const audio_sink_ops *audio_sink_for(std::string *name)
         name->erase(0, 4);
         return &wav_sink_ops;
     }
+    if (*name == "default")
+        return &auto_sink_ops;
+    if (*name == "pulse" || name->compare(0, 6, "pulse:") == 0)
+        return &pulse_sink_ops;
+    if (name->compare(0, 5, "alsa:") == 0)
+        name->erase(0, 5);
     return &alsa_sink_ops;
 }

@@ -145,6 +145,15 @@ struct digital_drive {
 
 std::vector<digital_drive *> open_drives;  // for tests
 
+// Tracks' names for the sound server's stream, as the names layer has them.
+std::map<int, std::string> track_names;
+
+std::string media_name(int track)
+{
+    auto it = track_names.find(track);
+    return it != track_names.end() ? it->second : "Track " + std::to_string(track);
+}
+
 digital_drive *drive_of(void *d)
 {
     return static_cast<digital_drive *>(d);
@@ -161,6 +170,7 @@ void start_engine(digital_drive &d, audio_source src)
     d.toc = src.toc;
     if (settings.deemphasis)
         src = deemphasis_wrap(std::move(src));
+    track_names.clear();  // a new disc: its names come afresh
     std::string name = audio_device_name;
     const audio_sink_ops *sink = audio_sink_for(&name);
     d.engine = audio_engine_start(src, sink, name);
@@ -285,6 +295,7 @@ int read_drive_toc(digital_drive &d, drive_toc_header *hdr)
             toc.starts.push_back(lba);
             toc.gaps.push_back(lba);
             toc.data.push_back(e.addr_ctl & 0x04);
+            toc.pre.push_back(e.addr_ctl & 0x01);  // recorded with pre-emphasis
         }
     }
     // A data session after the audio (an enhanced CD) begins with the
@@ -411,6 +422,7 @@ int digital_position(void *drive, drive_position *pos)
     case AUDIO_PLAYING:
         pos->audio_status = CD_AS_PLAY_IN_PROGRESS;
         pos->track = static_cast<uint8_t>(track_at(d.toc, lba));
+        audio_engine_media_name(d.engine, media_name(pos->track));
         break;
     case AUDIO_PAUSED:
         pos->audio_status = CD_AS_PLAY_PAUSED;
@@ -470,6 +482,7 @@ int digital_play_msf(void *drive, const drive_msf *start, const drive_msf *end)
         errno = EIO;
         return -1;
     }
+    audio_engine_media_name(d.engine, media_name(track_at(d.toc, from)));
     return audio_engine_play(d.engine, from, std::min(to, boundary));
 }
 
@@ -561,6 +574,14 @@ bool digital_settle(int ms)
     return true;
 }
 
+bool digital_device_open()
+{
+    for (digital_drive *d : open_drives)
+        if (d->engine && audio_engine_device_open(d->engine))
+            return true;
+    return false;
+}
+
 long digital_underruns()
 {
     long n = 0;
@@ -568,6 +589,14 @@ long digital_underruns()
         if (d->engine)
             n += audio_engine_underruns(d->engine);
     return n;
+}
+
+void digital_set_track_name(int track, const std::string &name)
+{
+    if (name.empty())
+        track_names.erase(track);
+    else
+        track_names[track] = name;
 }
 
 void digital_reset_trays()

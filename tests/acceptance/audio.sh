@@ -10,6 +10,10 @@
 #
 # When the daemon cannot run at all the scenario is skipped (exit 77);
 # every later failure fails it.
+#
+# MURBEL_SOUND_SERVER=pipewire runs PipeWire instead (pipewire,
+# wireplumber and pipewire-pulse, on a session bus of their own), with the
+# same null sink; the scenarios are registered once for each server.
 
 TOOLS=${MURBEL_TOOLS:-$(dirname "$MURBEL")/tools}
 MKIMAGE=$TOOLS/mkimage
@@ -24,17 +28,24 @@ CAPTURE=$SCRATCH/capture.raw
 HEARD_MARK=0    # frames of the recording already accounted for
 PULSE_PID=""
 PAREC_PID=""
+PW_PIDS=""
+BUS_PID=""
+SERVER=${MURBEL_SOUND_SERVER:-pulseaudio}
 
 skip() { echo "SKIP ($SCENARIO): $*"; exit 77; }
 
 extra_cleanup()
 {
     local p
-    for p in $PAREC_PID $PULSE_PID; do
+    for p in $PAREC_PID $PULSE_PID $PW_PIDS; do
+        kill -CONT "$p" 2>/dev/null
         kill "$p" 2>/dev/null && wait "$p" 2>/dev/null
     done
+    [ -n "$BUS_PID" ] && kill "$BUS_PID" 2>/dev/null
     PAREC_PID=""
     PULSE_PID=""
+    PW_PIDS=""
+    BUS_PID=""
 }
 
 # ---- the disc --------------------------------------------------------------
@@ -77,8 +88,16 @@ addr_plus() { frames_addr $(($(addr_frames "$1") + $2 * 75 * SECTOR_FRAMES)); }
 
 pulse_ready() { pactl info >/dev/null 2>&1; }
 
+# The server's process that answers the clients (for scenarios that kill,
+# stop or restart it).
+server_pid() { if [ "$SERVER" = pipewire ]; then echo "${PW_PIDS##* }"; else echo "$PULSE_PID"; fi; }
+
 start_pulse()
 {
+    if [ "$SERVER" = pipewire ]; then
+        start_pipewire
+        return
+    fi
     command -v pulseaudio >/dev/null || skip "pulseaudio is not installed"
     command -v parec >/dev/null && command -v pactl >/dev/null || fail "pulseaudio-utils is missing"
     # A daemon of its own: its own runtime directory and home (run as root
@@ -107,6 +126,75 @@ start_pulse()
         skip "pulseaudio cannot start here: $(grep -v '^W:' "$SCRATCH/pulse.log" | tail -n 3 | tr '\n' ' ')"
     fi
 }
+
+# PipeWire headless: a private runtime directory and session bus
+# (wireplumber ends without one), the graph held at the disc's rate (else
+# it runs at 48 kHz and resamples), and the same null sink, made the
+# default.  ALSA's "default" still reaches it through the pulse plugin.
+start_pipewire()
+{
+    local p
+    for p in pipewire wireplumber pipewire-pulse pw-metadata dbus-daemon; do
+        command -v $p >/dev/null || skip "$p is not installed"
+    done
+    command -v parec >/dev/null && command -v pactl >/dev/null || fail "pulseaudio-utils is missing"
+    export XDG_RUNTIME_DIR=$SCRATCH/run
+    export HOME=$SCRATCH
+    export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native
+    unset PULSE_SINK PULSE_SOURCE PULSE_COOKIE PIPEWIRE_REMOTE
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' >"$HOME/.asoundrc"
+    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$SCRATCH/bus.addr" 4>"$SCRATCH/bus.pid" ||
+        skip "no session bus can start here"
+    BUS_PID=$(cat "$SCRATCH/bus.pid")
+    DBUS_SESSION_BUS_ADDRESS=$(cat "$SCRATCH/bus.addr")
+    export DBUS_SESSION_BUS_ADDRESS
+    pipewire >"$SCRATCH/pipewire.log" 2>&1 &
+    PW_PIDS=$!
+    pw_up() { [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] || ! kill -0 "$PW_PIDS" 2>/dev/null; }
+    poll pw_up
+    [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] || skip "pipewire cannot start here: $(tail -n 3 "$SCRATCH/pipewire.log" | tr '\n' ' ')"
+    wireplumber >"$SCRATCH/wireplumber.log" 2>&1 &
+    PW_PIDS="$PW_PIDS $!"
+    start_pipewire_pulse
+    pactl load-module module-null-sink sink_name=capture rate=$RATE format=s16le channels=2 >/dev/null ||
+        fail "no null sink on pipewire-pulse"
+    pw-metadata -n settings 0 clock.force-rate $RATE >/dev/null || fail "the graph's rate cannot be set"
+    sink_there() { pactl list short sinks | grep -q '	capture	'; }
+    poll sink_there || fail "the null sink did not come"
+    pactl set-default-sink capture || fail "the null sink cannot be the default"
+}
+
+# pipewire-pulse alone, started again after a scenario killed it.
+start_pipewire_pulse()
+{
+    pipewire-pulse >>"$SCRATCH/pipewire-pulse.log" 2>&1 &
+    PW_PIDS="$PW_PIDS $!"
+    poll pulse_ready || fail "pipewire-pulse does not answer: $(tail -n 3 "$SCRATCH/pipewire-pulse.log")"
+}
+
+# The server started again after a scenario killed it, with its null sink
+# (a new recording follows: start_capture).
+restart_server()
+{
+    if [ "$SERVER" = pipewire ]; then
+        start_pipewire_pulse
+        pactl load-module module-null-sink sink_name=capture rate=$RATE format=s16le channels=2 >/dev/null ||
+            fail "no null sink on pipewire-pulse"
+        sink_there() { pactl list short sinks | grep -q '	capture	'; }
+        poll sink_there || fail "the null sink did not come back"
+        pactl set-default-sink capture || fail "the null sink cannot be the default"
+    else
+        start_pulse
+    fi
+    HEARD_MARK=0
+}
+
+# Murbel's streams on the server now.
+streams() { pactl list short sink-inputs 2>/dev/null | grep -c . || true; }
+
+# Processor time the player has used, in clock ticks.
+player_ticks() { awk '{ print $14 + $15 }' "/proc/$PLAYER_PID/stat"; }
 
 capture_frames() { echo $(($(stat -c %s "$CAPTURE" 2>/dev/null || echo 0) / FRAME_BYTES)); }
 

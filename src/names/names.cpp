@@ -1,19 +1,18 @@
-// Which names the player knows for the disc in the drive, and where they
-// show: the title bar (when the information file gives no title) and the
-// window's title and icon name.
-#include <X11/Shell.h>
-#include <X11/StringDefs.h>
-#include <X11/Xatom.h>
+// Which names the player knows for the disc in the drive, and the texts
+// they make for the title bar (when the information file gives no title)
+// and the window's title and icon name; the window shows them.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "app/app.h"
 #include "disc/cdrom.h"
+#include "disc/disc_change.h"
 #include "drive/drive.h"
 #include "names/internal.h"
 #include "names/names.h"
-#include "ui/ui.h"
+#include "ui/show_names.h"
 
+disc_names known_names;
 unsigned names_generation = 0;
 
 namespace {
@@ -99,14 +98,12 @@ names_found local_names(const disc_toc &toc, std::string *cover)
     return f;
 }
 
-void set_net_wm_name(const char *property, const std::string &utf8)
+void on_disc_change(disc_event event)
 {
-    Display *dpy = XtDisplay(top_shell);
-    Atom name = XInternAtom(dpy, property, False);
-    Atom type = XInternAtom(dpy, "UTF8_STRING", False);
-    XChangeProperty(dpy, XtWindow(top_shell), name, type, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char *>(utf8.data()),
-                    static_cast<int>(utf8.size()));
+    if (event == disc_event::came)
+        names_read();
+    else
+        names_clear();
 }
 
 }  // namespace
@@ -119,8 +116,12 @@ void names_offer(const names_found &found)
     known_names = found.names;
     known_names.source = found.source;
     debug_log(1, "names: %s\n", found.source.c_str());
-    title_bar_refresh();
-    window_title_update();
+    show_names(true);
+}
+
+void names_start()
+{
+    disc_subscribe(on_disc_change);
 }
 
 void names_cover_offer(const std::string &path, cover_rank rank)
@@ -168,7 +169,7 @@ void names_clear()
     known_names = disc_names{};
     known_cover.clear();
     known_cover_rank = COVER_NONE;
-    window_title_update();
+    show_names(false);
 }
 
 // Only the placeholder gives way: a title typed empty or blank stays so.
@@ -193,27 +194,4 @@ std::string window_title_text()
     if (!track.empty())
         return std::to_string(t) + ". " + track + (disc.empty() ? "" : " - " + disc);
     return disc.empty() ? "Murbel" : disc;
-}
-
-void window_title_update()
-{
-    if (!top_shell)
-        return;
-    static std::string shown;
-    static bool shown_realized = false;
-    std::string utf8 = window_title_text();
-    bool realized = XtIsRealized(top_shell);
-    if (utf8 == shown && realized == shown_realized)
-        return;
-    shown = utf8;
-    shown_realized = realized;
-    // WM_NAME as Latin-1 for every window manager, _NET_WM_NAME as UTF-8
-    // for those that read it.
-    std::string latin1 = text_to_latin1(utf8);
-    XtVaSetValues(top_shell, XtNtitle, latin1.c_str(), XtNiconName, latin1.c_str(),
-                  XtNtitleEncoding, XA_STRING, XtNiconNameEncoding, XA_STRING, nullptr);
-    if (realized) {
-        set_net_wm_name("_NET_WM_NAME", utf8);
-        set_net_wm_name("_NET_WM_ICON_NAME", utf8);
-    }
 }

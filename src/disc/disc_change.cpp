@@ -1,25 +1,21 @@
 #include "disc/disc_change.h"
 
-#include <cstddef>
+#include <algorithm>
+#include <vector>
 
 unsigned disc_changes = 0;
 
-// A fixed table: a layer or two subscribe, and nothing is allocated.
-static disc_observer observers[4];
-static size_t observer_count = 0;
+static std::vector<disc_observer> observers;
 
 void disc_subscribe(disc_observer observer)
 {
-    for (size_t i = 0; i < observer_count; i++)
-        if (observers[i] == observer)
-            return;
-    if (observer_count < sizeof observers / sizeof observers[0])
-        observers[observer_count++] = observer;
+    if (std::find(observers.begin(), observers.end(), observer) == observers.end())
+        observers.push_back(observer);
 }
 
 void disc_changed(disc_event event)
 {
     disc_changes++;
-    for (size_t i = 0; i < observer_count; i++)
-        observers[i](event);
+    for (disc_observer observer : observers)
+        observer(event);
 }

@@ -58,34 +58,14 @@ bool read_sheet(const std::string &path, std::string *text)
     return n == 0;
 }
 
-// The device as libcdio names a real drive; empty for the simulated
-// drive and for disc images.
-std::string real_drive_path()
-{
-    const char *dev = app_resources.device;
-    if (!dev) {
-        for (const char *const *p = platform_default_paths; *p; p++)
-            if (access(*p, F_OK) == 0)
-                return *p;
-        return "";
-    }
-    std::string d = dev;
-    if (d.compare(0, 4, "sim:") == 0 || drive_is_image_path(dev))
-        return "";
-    if (d.compare(0, 5, "cdda:") == 0)
-        d = d.substr(5);
-    return d;
-}
-
-names_found local_names(const disc_toc &toc, std::string *cover)
+names_found local_names(const disc_toc &toc, const std::string &image, std::string *cover)
 {
     names_found f;
-    const char *dev = app_resources.device;
     std::string sheet;
-    if (dev && drive_is_image_path(dev) && read_sheet(dev, &sheet)) {
+    if (!image.empty() && read_sheet(image, &sheet)) {
         lookup_result r = cue_cdtext_parse(sheet);
         if (r.ok)
-            f = {r.names, TRUST_CDTEXT, std::string("cue ") + dev};
+            f = {r.names, TRUST_CDTEXT, "cue " + image};
     }
     if (f.trust == TRUST_NONE) {
         xmcd_result x;
@@ -144,16 +124,17 @@ void names_read()
     disc_toc toc = current_toc();
     if (toc.tracks() < 1)
         return;
+    drive_source source = drive_source_of(cdrom_fd);
     std::string cover;
-    names_found f = local_names(toc, &cover);
+    names_found f = local_names(toc, source.image, &cover);
     names_offer(f);
     names_cover_offer(cover, COVER_FETCHED);
-    std::string drive = f.trust < TRUST_CDTEXT ? real_drive_path() : "";
+    std::string drive = f.trust < TRUST_CDTEXT ? source.device : "";
     // The image's directory is looked through off the event loop: it may
     // be on a stalled network mount.
     std::string dir, sheet;
-    if (const char *dev = app_resources.device; dev && drive_is_image_path(dev)) {
-        std::string d = dev;
+    if (!source.image.empty()) {
+        const std::string &d = source.image;
         size_t slash = d.rfind('/');
         dir = slash == std::string::npos ? "." : slash == 0 ? "/" : d.substr(0, slash);
         sheet = d.substr(slash == std::string::npos ? 0 : slash + 1);

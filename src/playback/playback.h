@@ -47,8 +47,8 @@ void shuffle_setup();
 uint8_t shuffle_get_track();
 uint8_t shuffle_prev_track();
 
-// The interval, in ms, of the play or scan timer armed last (tests read it:
-// the toolkit does not tell a timeout's interval back).
+// The interval, in ms, of the play or scan timer armed last: the toolkit
+// does not tell a timeout's interval back.
 extern unsigned long last_timeout_ms;
 
 // A jump to FRAME frames into the current track, the way a scan step

@@ -10,6 +10,7 @@
 #include "app/app.h"
 #include "disc/cdinfo.h"
 #include "disc/cdrom.h"
+#include "disc/disc_change.h"
 #include "drive/sim.h"
 #include "ui/ui.h"
 
@@ -297,6 +298,50 @@ TEST_F(CdromTest, FailedTableReadClosesTheDrive)
     EXPECT_TRUE(CDI.addrs.empty());
     EXPECT_EQ(take_stderr(), "ioctl(cdromreadtocentry): Input/output error\n");
     EXPECT_FALSE(info_read);
+}
+
+namespace {
+
+Lines heard;
+
+void hear(const char *who, disc_event e)
+{
+    heard.push_back(std::string(who) + (e == disc_event::came ? " came" : " went"));
+}
+void hear_a(disc_event e) { hear("a", e); }
+void hear_b(disc_event e) { hear("b", e); }
+
+}  // namespace
+
+// Each layer hears once of a disc that comes and once of one that goes, in
+// the order the layers subscribed; the count tells each change apart.
+TEST_F(CdromTest, DiscChangesReachEverySubscriberOnce)
+{
+    start_drive(demo_disc(), {"-cdInfoDir", scratch});
+    disc_subscribe(hear_a);
+    disc_subscribe(hear_b);
+    disc_subscribe(hear_a);
+    struct {
+        const char *step;
+        bool open;
+        Lines told;
+    } steps[] = {
+        {"open", true, {"a came", "b came"}},
+        {"open again", true, {}},
+        {"close", false, {"a went", "b went"}},
+        {"close again", false, {}},
+        {"open anew", true, {"a came", "b came"}},
+    };
+    for (auto &s : steps) {
+        heard.clear();
+        unsigned before = disc_changes;
+        if (s.open)
+            EXPECT_NE(cdrom_open(), -1) << s.step;
+        else
+            cdrom_close();
+        EXPECT_EQ(heard, s.told) << s.step;
+        EXPECT_EQ(disc_changes - before, s.told.size() / 2) << s.step;
+    }
 }
 
 TEST_F(CdromTest, OpenOnAnOpenDriveSendsNothing)

@@ -124,6 +124,30 @@ TEST_F(DriveFrontDoor, PrefixChoosesTheBackend)
     EXPECT_EQ(errno, ENOENT);
 }
 
+// What the layers above read beyond the requests: the device node for the
+// platform's backend, nothing for the simulator, a closed slot or a bad
+// handle.  (A disc image's sheet is the names tests' business.)
+TEST_F(DriveFrontDoor, SourceOfAnOpenDrive)
+{
+    std::string disc = write_file("disc", demo_disc());
+    int plain = drive_open(disc.c_str());
+    int sim = drive_open(("sim:" + disc).c_str());
+    ASSERT_GE(plain, 0);
+    ASSERT_GE(sim, 0);
+    struct {
+        int handle;
+        std::string device;
+    } cases[] = {{plain, disc}, {sim, ""}, {-1, ""}, {99, ""}};
+    for (const auto &c : cases) {
+        drive_source s = drive_source_of(c.handle);
+        EXPECT_EQ(s.device, c.device) << c.handle;
+        EXPECT_EQ(s.image, "") << c.handle;
+    }
+    drive_close(plain);
+    EXPECT_EQ(drive_source_of(plain).device, "");
+    drive_close(sim);
+}
+
 TEST_F(DriveFrontDoor, PlatformDefaultPaths)
 {
     EXPECT_STREQ(platform_default_paths[0], "/dev/cdrom");

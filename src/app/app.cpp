@@ -19,7 +19,6 @@
 #include <cstring>
 
 #include "fallback_resources.h"
-#include "names/names.h"
 #include "ui/bitmaps/logo.xbm"
 #include "ui/ui.h"
 

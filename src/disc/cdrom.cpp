@@ -10,8 +10,8 @@
 
 #include "app/app.h"
 #include "disc/cdinfo.h"
+#include "disc/disc_change.h"
 #include "drive/drive.h"
-#include "names/names.h"
 #include "playback/playback.h"
 #include "ui/ui.h"
 
@@ -78,7 +78,7 @@ int cdrom_open()
         return -1;
 
     cdinfo_read();
-    names_read();
+    disc_changed(disc_event::came);
     title_display_update();
     if (CDI.state & CDROM_SHUFFLE)
         shuffle_setup();
@@ -102,7 +102,7 @@ void cdrom_close()
     drive_close(cdrom_fd);
     cdrom_fd = -1;
     info_read = false;
-    names_clear();
+    disc_changed(disc_event::went);
 }
 
 static long msf_seconds(const msf_t &m)

@@ -75,6 +75,7 @@ extern XtIntervalId play_timer;
 extern XtIntervalId scan_timer;
 extern int led_index;
 extern int volume;
+extern float volume_place;                 // the volume bar's place, 0..1
 
 // play_timer and scan_timer hold this while no timer is pending.
 constexpr XtIntervalId TIMER_NONE = static_cast<XtIntervalId>(-1);

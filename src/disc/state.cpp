@@ -1,7 +1,6 @@
 // The player state: one record and the variables beside it, alive for
 // the whole run.
 #include "disc/cdrom.h"
-#include "names/names.h"
 
 cdrom_info CDI;
 
@@ -20,7 +19,7 @@ XtIntervalId play_timer = TIMER_NONE;
 XtIntervalId scan_timer = TIMER_NONE;
 int led_index = 1;
 int volume = 0;
-disc_names known_names;
+float volume_place = 0.0f;
 
 bool tables_present()
 {

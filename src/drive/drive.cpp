@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <strings.h>
+#include <string>
 #include <vector>
 
 #include "drive/digital.h"
@@ -20,6 +21,7 @@ static const drive_ops *const backends[] = {
 struct open_drive {
     const drive_ops *ops;  // null: the slot is free
     void *drive;
+    std::string path;      // as the backend was given it
 };
 
 static std::vector<open_drive> drives;
@@ -123,8 +125,19 @@ int drive_open(const char *path)
         slot++;
     if (slot == drives.size())
         drives.push_back({});
-    drives[slot] = {ops, drive};
+    drives[slot] = {ops, drive, path};
     return static_cast<int>(slot);
+}
+
+drive_source drive_source_of(int handle)
+{
+    drive_source s;
+    open_drive *d = lookup(handle);
+    if (d && d->ops == &image_drive_ops)
+        s.image = d->path;
+    else if (d && (d->ops == &platform_drive_ops || d->ops == &cdda_drive_ops))
+        s.device = d->path;
+    return s;
 }
 
 int drive_close(int handle)
@@ -134,7 +147,7 @@ int drive_close(int handle)
         return -1;
     if (d->ops->close)
         d->ops->close(d->drive);
-    *d = {nullptr, nullptr};
+    *d = {nullptr, nullptr, ""};
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct drive_msf {
     uint8_t minute, second, frame;
@@ -46,8 +47,8 @@ struct drive_position {
 };
 
 // One backend.  An operation left null answers "unsupported" (ENOTSUP).
-// A later backend that plays the audio itself (reading audio sectors and
-// writing them to a sound device) fills the same table.
+// The backends that play the audio themselves (a drive read digitally, a
+// disc image: drive/digital.h) fill the same table.
 struct drive_ops {
     const char *name;
     // Path prefix that selects this backend ("sim:"); null for the
@@ -90,6 +91,16 @@ int drive_set_volume(int handle, uint8_t left, uint8_t right);
 
 // A disc image: a path ending in ".cue", in either case.
 bool drive_is_image_path(const char *path);
+
+// Where an open drive's disc is read from, for the layers that read more
+// of it than the requests above (CD-Text, a cue sheet's names, a cover
+// beside an image): a drive's device node, or a disc image's cue sheet;
+// neither for the simulated drive.
+struct drive_source {
+    std::string device;
+    std::string image;
+};
+drive_source drive_source_of(int handle);
 
 // How the backends that play the audio themselves are set up (from the
 // application resources).  With digital set, drive paths are read

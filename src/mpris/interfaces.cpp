@@ -6,10 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <X11/StringDefs.h>
-#include <X11/Xatom.h>
-#include <X11/Xaw/Scrollbar.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -20,14 +16,14 @@
 
 #include "app/app.h"
 #include "disc/cdrom.h"
+#include "disc/disc_change.h"
 #include "drive/drive.h"
 #include "mpris/internal.h"
 #include "mpris/mpris.h"
-#include "names/internal.h"  // names_generation: the discs brought in so far
 #include "names/names.h"
+#include "playback/commands.h"
 #include "playback/playback.h"
 #include "program/program.h"
-#include "ui/ui.h"
 
 static const char *const NO_TRACK = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
 static const char *const DISC_PREFIX = "/org/murbel/disc/";
@@ -56,14 +52,10 @@ bool mpris_shuffle()
     return CDI.state & CDROM_SHUFFLE;
 }
 
-// The volume bar's thumb, as the user sees the volume.
+// The volume bar's place, as the user sees the volume.
 double mpris_volume()
 {
-    if (!volumeScrollbar)
-        return 0.0;
-    float top = 0.0f;
-    XtVaGetValues(volumeScrollbar, XtNtopOfThumb, &top, nullptr);
-    return top;
+    return volume_place;
 }
 
 bool mpris_disc_present()
@@ -125,7 +117,7 @@ int64_t mpris_position_us()
 // a track of another disc for the one they meant.
 static std::string track_prefix()
 {
-    return DISC_PREFIX + std::to_string(names_generation) + "/track/";
+    return DISC_PREFIX + std::to_string(disc_changes) + "/track/";
 }
 
 std::string mpris_trackid()
@@ -175,21 +167,6 @@ std::string mpris_metadata_key()
 
 // ---- changes the desktop asks for: clicks on the buttons ----
 
-// A press of the button as a click or a key makes it, so that the looks
-// (Previous and Next are held only while pressed) and the trace are theirs.
-static void click(Widget w)
-{
-    if (!w)
-        return;
-    XEvent ev{};
-    ev.type = ButtonPress;
-    ev.xbutton.display = XtDisplay(w);
-    ev.xbutton.window = XtWindow(w);
-    ev.xbutton.button = Button1;
-    ev.xbutton.time = XtLastTimestampProcessed(XtDisplay(w));
-    press_button(w, &ev);
-}
-
 // An error whose text may name a file: a path is bytes, the bus wants
 // UTF-8.
 static int refuse(sd_bus_error *error, const char *name, const std::string &message)
@@ -207,45 +184,41 @@ static int method_play(sd_bus_message *m, void *, sd_bus_error *)
 {
     // Play resumes a paused disc, which on the window is the pause button.
     if (CDI.state & CDROM_PAUSED)
-        click(pauseButton);
+        command_run(command::pause);
     else if (!(CDI.state & CDROM_PLAYING))
-        click(playButton);
+        command_run(command::play);
     return reply_done(m);
 }
 
 static int method_pause(sd_bus_message *m, void *, sd_bus_error *)
 {
     if (playing_unpaused())
-        click(pauseButton);
+        command_run(command::pause);
     return reply_done(m);
 }
 
 static int method_play_pause(sd_bus_message *m, void *, sd_bus_error *)
 {
-    click((CDI.state & CDROM_PLAYING) ? pauseButton : playButton);
+    command_run((CDI.state & CDROM_PLAYING) ? command::pause : command::play);
     return reply_done(m);
 }
 
 static int method_stop(sd_bus_message *m, void *, sd_bus_error *)
 {
-    if (CDI.state & CDROM_PLAYING) {
-        // The click must turn the button on to stop anything.
-        if (get_button_state(stopButton))
-            set_button_state(stopButton, False);
-        click(stopButton);
-    }
+    if (CDI.state & CDROM_PLAYING)
+        command_run(command::stop);
     return reply_done(m);
 }
 
 static int method_next(sd_bus_message *m, void *, sd_bus_error *)
 {
-    click(nextButton);
+    command_run(command::next);
     return reply_done(m);
 }
 
 static int method_previous(sd_bus_message *m, void *, sd_bus_error *)
 {
-    click(prevButton);
+    command_run(command::previous);
     return reply_done(m);
 }
 
@@ -268,7 +241,7 @@ static int method_seek(sd_bus_message *m, void *, sd_bus_error *)
     // Past the end is the next track, as MPRIS has it; before the start
     // is the start.  Compared so that no offset overflows a sum.
     if (offset > 0 && offset >= length - now)
-        click(nextButton);
+        command_run(command::next);
     else
         seek_to_us(offset < -now ? 0 : now + offset);
     return reply_done(m);
@@ -310,8 +283,6 @@ static int method_set_position(sd_bus_message *m, void *, sd_bus_error *error)
 }
 
 // ---- OpenUri: another disc ----
-
-static std::string opened_device;  // owns app_resources.device once set here
 
 static int hex_value(char c)
 {
@@ -374,25 +345,6 @@ static int probe_device(const std::string &device, std::string *why)
     return 0;
 }
 
-// The disc in the drive goes as with an eject, without the drive's
-// eject; the play click then brings in the new one the way a play after
-// a disc change does.
-static void switch_device(const std::string &device)
-{
-    debug_log(1, "mpris: opening %s\n", device.c_str());
-    cdrom_reset();
-    CDI.max = 0;
-    program_cancel();
-    CDI.state |= CDROM_EJECTED;
-    cdrom_close();
-    opened_device = device;
-    app_resources.device = opened_device.data();
-    title = "No Disc";
-    title_display_update();
-    set_button_state(ejectButton, True);
-    click(playButton);
-}
-
 static int method_open_uri(sd_bus_message *m, void *, sd_bus_error *error)
 {
     const char *uri = nullptr;
@@ -424,7 +376,8 @@ static int method_open_uri(sd_bus_message *m, void *, sd_bus_error *error)
     std::string why;
     if (probe_device(device, &why) == -1)
         return refuse(error, SD_BUS_ERROR_INVALID_ARGS, path + " holds no playable disc: " + why);
-    switch_device(device);
+    debug_log(1, "mpris: opening %s\n", device.c_str());
+    command_open_device(device);
     return reply_done(m);
 }
 
@@ -432,28 +385,13 @@ static int method_open_uri(sd_bus_message *m, void *, sd_bus_error *error)
 
 static int method_raise(sd_bus_message *m, void *, sd_bus_error *)
 {
-    if (top_shell && XtIsRealized(top_shell)) {
-        Display *dpy = XtDisplay(top_shell);
-        Window w = XtWindow(top_shell);
-        XMapRaised(dpy, w);
-        // A window manager decides who gets the focus: ask it politely.
-        XEvent ev{};
-        ev.xclient.type = ClientMessage;
-        ev.xclient.window = w;
-        ev.xclient.message_type = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
-        ev.xclient.format = 32;
-        ev.xclient.data.l[0] = 1;
-        ev.xclient.data.l[1] = static_cast<long>(XtLastTimestampProcessed(dpy));
-        XSendEvent(dpy, DefaultRootWindow(dpy), False,
-                   SubstructureRedirectMask | SubstructureNotifyMask, &ev);
-        XFlush(dpy);
-    }
+    command_raise();
     return sd_bus_reply_method_return(m, nullptr);
 }
 
 static void cb_quit_later(XtPointer, XtIntervalId *)
 {
-    click(quitButton);
+    command_run(command::quit);
 }
 
 // The reply goes out first; the quit button's click ends the process.
@@ -625,7 +563,7 @@ SETTER(set_loop_status)
     else
         return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "No loop status \"%s\"", want);
     if (on != bool(CDI.state & CDROM_CYCLE))
-        click(cycleButton);
+        command_run(command::cycle);
     mpris_check_changes();
     return 0;
 }
@@ -639,7 +577,7 @@ SETTER(set_shuffle)
     if (r < 0)
         return r;
     if (bool(want) != mpris_shuffle())
-        click(shuffleButton);
+        command_run(command::shuffle);
     mpris_check_changes();
     return 0;
 }
@@ -660,10 +598,7 @@ SETTER(set_volume)
     int step = static_cast<int>(want * 255.0 + 1e-3);
     if (step > static_cast<int>(top * 255.0f))
         top = static_cast<float>(step) / 255.0f;
-    if (volumeScrollbar) {
-        XawScrollbarSetThumb(volumeScrollbar, top, -1.0f);
-        XtCallCallbacks(volumeScrollbar, XtNjumpProc, &top);
-    }
+    command_volume(top);
     mpris_check_changes();
     return 0;
 }
@@ -677,7 +612,7 @@ SETTER(set_rate)
     if (r < 0)
         return r;
     if (want == 0.0 && playing_unpaused())
-        click(pauseButton);
+        command_run(command::pause);
     mpris_check_changes();
     return 0;
 }

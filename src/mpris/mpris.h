@@ -12,8 +12,8 @@ void mpris_stop();
 // The well-known name taken, or null when not on the bus (yet).
 const char *mpris_bus_name();
 
-// Handles whatever the bus has sent (the descriptor's input callback does
-// this inside the event loop; tests call it directly).
+// Handles whatever the bus has sent; the descriptor's input callback does
+// this inside the event loop.
 void mpris_dispatch();
 
 // Compares the properties with those last announced and signals what

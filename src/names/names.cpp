@@ -1,19 +1,18 @@
-// Which names the player knows for the disc in the drive, and where they
-// show: the title bar (when the information file gives no title) and the
-// window's title and icon name.
-#include <X11/Shell.h>
-#include <X11/StringDefs.h>
-#include <X11/Xatom.h>
+// Which names the player knows for the disc in the drive, and the texts
+// they make for the title bar (when the information file gives no title)
+// and the window's title and icon name; the window shows them.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "app/app.h"
 #include "disc/cdrom.h"
+#include "disc/disc_change.h"
 #include "drive/drive.h"
 #include "names/internal.h"
 #include "names/names.h"
-#include "ui/ui.h"
+#include "ui/show_names.h"
 
+disc_names known_names;
 unsigned names_generation = 0;
 
 namespace {
@@ -59,34 +58,14 @@ bool read_sheet(const std::string &path, std::string *text)
     return n == 0;
 }
 
-// The device as libcdio names a real drive; empty for the simulated
-// drive and for disc images.
-std::string real_drive_path()
-{
-    const char *dev = app_resources.device;
-    if (!dev) {
-        for (const char *const *p = platform_default_paths; *p; p++)
-            if (access(*p, F_OK) == 0)
-                return *p;
-        return "";
-    }
-    std::string d = dev;
-    if (d.compare(0, 4, "sim:") == 0 || drive_is_image_path(dev))
-        return "";
-    if (d.compare(0, 5, "cdda:") == 0)
-        d = d.substr(5);
-    return d;
-}
-
-names_found local_names(const disc_toc &toc, std::string *cover)
+names_found local_names(const disc_toc &toc, const std::string &image, std::string *cover)
 {
     names_found f;
-    const char *dev = app_resources.device;
     std::string sheet;
-    if (dev && drive_is_image_path(dev) && read_sheet(dev, &sheet)) {
+    if (!image.empty() && read_sheet(image, &sheet)) {
         lookup_result r = cue_cdtext_parse(sheet);
         if (r.ok)
-            f = {r.names, TRUST_CDTEXT, std::string("cue ") + dev};
+            f = {r.names, TRUST_CDTEXT, "cue " + image};
     }
     if (f.trust == TRUST_NONE) {
         xmcd_result x;
@@ -99,14 +78,12 @@ names_found local_names(const disc_toc &toc, std::string *cover)
     return f;
 }
 
-void set_net_wm_name(const char *property, const std::string &utf8)
+void on_disc_change(disc_event event)
 {
-    Display *dpy = XtDisplay(top_shell);
-    Atom name = XInternAtom(dpy, property, False);
-    Atom type = XInternAtom(dpy, "UTF8_STRING", False);
-    XChangeProperty(dpy, XtWindow(top_shell), name, type, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char *>(utf8.data()),
-                    static_cast<int>(utf8.size()));
+    if (event == disc_event::came)
+        names_read();
+    else
+        names_clear();
 }
 
 }  // namespace
@@ -119,8 +96,12 @@ void names_offer(const names_found &found)
     known_names = found.names;
     known_names.source = found.source;
     debug_log(1, "names: %s\n", found.source.c_str());
-    title_bar_refresh();
-    window_title_update();
+    show_names(true);
+}
+
+void names_start()
+{
+    disc_subscribe(on_disc_change);
 }
 
 void names_cover_offer(const std::string &path, cover_rank rank)
@@ -143,16 +124,17 @@ void names_read()
     disc_toc toc = current_toc();
     if (toc.tracks() < 1)
         return;
+    drive_source source = drive_source_of(cdrom_fd);
     std::string cover;
-    names_found f = local_names(toc, &cover);
+    names_found f = local_names(toc, source.image, &cover);
     names_offer(f);
     names_cover_offer(cover, COVER_FETCHED);
-    std::string drive = f.trust < TRUST_CDTEXT ? real_drive_path() : "";
+    std::string drive = f.trust < TRUST_CDTEXT ? source.device : "";
     // The image's directory is looked through off the event loop: it may
     // be on a stalled network mount.
     std::string dir, sheet;
-    if (const char *dev = app_resources.device; dev && drive_is_image_path(dev)) {
-        std::string d = dev;
+    if (!source.image.empty()) {
+        const std::string &d = source.image;
         size_t slash = d.rfind('/');
         dir = slash == std::string::npos ? "." : slash == 0 ? "/" : d.substr(0, slash);
         sheet = d.substr(slash == std::string::npos ? 0 : slash + 1);
@@ -168,7 +150,7 @@ void names_clear()
     known_names = disc_names{};
     known_cover.clear();
     known_cover_rank = COVER_NONE;
-    window_title_update();
+    show_names(false);
 }
 
 // Only the placeholder gives way: a title typed empty or blank stays so.
@@ -193,27 +175,4 @@ std::string window_title_text()
     if (!track.empty())
         return std::to_string(t) + ". " + track + (disc.empty() ? "" : " - " + disc);
     return disc.empty() ? "Murbel" : disc;
-}
-
-void window_title_update()
-{
-    if (!top_shell)
-        return;
-    static std::string shown;
-    static bool shown_realized = false;
-    std::string utf8 = window_title_text();
-    bool realized = XtIsRealized(top_shell);
-    if (utf8 == shown && realized == shown_realized)
-        return;
-    shown = utf8;
-    shown_realized = realized;
-    // WM_NAME as Latin-1 for every window manager, _NET_WM_NAME as UTF-8
-    // for those that read it.
-    std::string latin1 = text_to_latin1(utf8);
-    XtVaSetValues(top_shell, XtNtitle, latin1.c_str(), XtNiconName, latin1.c_str(),
-                  XtNtitleEncoding, XA_STRING, XtNiconNameEncoding, XA_STRING, nullptr);
-    if (realized) {
-        set_net_wm_name("_NET_WM_NAME", utf8);
-        set_net_wm_name("_NET_WM_ICON_NAME", utf8);
-    }
 }

@@ -96,14 +96,17 @@ std::string cddb_store(const std::vector<std::string> &dirs, const disc_names &n
 
 // ---- the player's side ----
 
+// Subscribes the layer to the disc's comings and goings; at start-up,
+// before the drive is first opened.
+void names_start();
 // A disc's information file has been read: gather its names.
 void names_read();
 // The disc has gone.
 void names_clear();
 // The title bar's text: the stored title, or the names in its stead.
 std::string names_title_text();
-// The window's title and icon name from the current track and the names.
-void window_title_update();
+// The window's title and icon name (UTF-8) from the current track and the
+// names.
 std::string window_title_text();
 
 // The online lookup, the drive's CD-Text and a disc image's cover are

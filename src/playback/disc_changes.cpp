@@ -74,10 +74,16 @@ void cb_cdrom_eject(Widget w, XtPointer, XtPointer)
         return;
     }
     debug_log(1, "cb_cdrom_eject: ejecting on track %d\n", CDI.curtrack);
+    disc_remove(true);
+}
+
+void disc_remove(bool eject)
+{
     cdrom_reset();
     CDI.max = 0;
     program_cancel();
-    cdrom_eject();  // a refusal still leaves the player without a disc
+    if (eject)
+        cdrom_eject();  // a refusal still leaves the player without a disc
     CDI.state |= CDROM_EJECTED;
     cdrom_close();
     show_no_disc();

@@ -19,6 +19,9 @@ void play_timer_stop();
 void cdrom_sync_state();
 void cdrom_new_disc(Widget w);
 void cb_cdrom_eject(Widget w, XtPointer client_data, XtPointer call_data);
+// The disc goes from the player, with the drive's eject or (another
+// device opened) without it.
+void disc_remove(bool eject);
 void cdrom_poll(XtPointer client_data, XtIntervalId *id);
 void cb_cdrom_quit(Widget w, XtPointer client_data, XtPointer call_data);
 void cb_cdrom_cycle(Widget w, XtPointer client_data, XtPointer call_data);
@@ -44,8 +47,8 @@ void shuffle_setup();
 uint8_t shuffle_get_track();
 uint8_t shuffle_prev_track();
 
-// The interval, in ms, of the play or scan timer armed last (tests read it:
-// the toolkit does not tell a timeout's interval back).
+// The interval, in ms, of the play or scan timer armed last: the toolkit
+// does not tell a timeout's interval back.
 extern unsigned long last_timeout_ms;
 
 // A jump to FRAME frames into the current track, the way a scan step

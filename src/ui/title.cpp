@@ -1,9 +1,11 @@
 // The disc title: shown on the title bar, edited in a pop-up dialog.  The
 // new title reaches the disc's information file only when the program is
-// saved.
+// saved.  The window's title and icon name show it too, with the names.
 #include "ui/ui.h"
 
+#include <X11/Shell.h>
 #include <X11/StringDefs.h>
+#include <X11/Xatom.h>
 #include <X11/Xaw/AsciiText.h>
 #include <X11/Xaw/Dialog.h>
 #include <X11/Xutil.h>
@@ -11,8 +13,10 @@
 
 #include <string>
 
+#include "app/app.h"
 #include "disc/cdrom.h"
 #include "names/names.h"
+#include "ui/show_names.h"
 
 static void set_dialog_value(const char *text)
 {
@@ -46,6 +50,46 @@ void title_bar_refresh()
 {
     if (titleBar)
         set_bar_label();
+}
+
+static void set_net_wm_name(const char *property, const std::string &utf8)
+{
+    Display *dpy = XtDisplay(top_shell);
+    Atom name = XInternAtom(dpy, property, False);
+    Atom type = XInternAtom(dpy, "UTF8_STRING", False);
+    XChangeProperty(dpy, XtWindow(top_shell), name, type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(utf8.data()),
+                    static_cast<int>(utf8.size()));
+}
+
+void window_title_update()
+{
+    if (!top_shell)
+        return;
+    static std::string shown;
+    static bool shown_realized = false;
+    std::string utf8 = window_title_text();
+    bool realized = XtIsRealized(top_shell);
+    if (utf8 == shown && realized == shown_realized)
+        return;
+    shown = utf8;
+    shown_realized = realized;
+    // WM_NAME as Latin-1 for every window manager, _NET_WM_NAME as UTF-8
+    // for those that read it.
+    std::string latin1 = text_to_latin1(utf8);
+    XtVaSetValues(top_shell, XtNtitle, latin1.c_str(), XtNiconName, latin1.c_str(),
+                  XtNtitleEncoding, XA_STRING, XtNiconNameEncoding, XA_STRING, nullptr);
+    if (realized) {
+        set_net_wm_name("_NET_WM_NAME", utf8);
+        set_net_wm_name("_NET_WM_ICON_NAME", utf8);
+    }
+}
+
+void show_names(bool bar)
+{
+    if (bar)
+        title_bar_refresh();
+    window_title_update();
 }
 
 void title_display_update()

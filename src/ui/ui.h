@@ -36,9 +36,12 @@ void cb_volume_jump(Widget w, XtPointer client_data, XtPointer call_data);
 void cb_volume_scroll(Widget w, XtPointer client_data, XtPointer call_data);
 // The volume keys: a sixteenth of the bar up (DIRECTION > 0) or down.
 void volume_step(int direction);
+// The thumb moved to TOP (0..1) as a drag moves it.
+void volume_move_thumb(float top);
 
-// Title bar and dialog.
+// Title bar and dialog, and the window's title and icon name.
 void title_display_update();
+void window_title_update();
 void title_bar_refresh();
 void cb_title_bar(Widget w, XtPointer client_data, XtPointer call_data);
 void cb_title_done(Widget w, XtPointer client_data, XtPointer call_data);

@@ -64,7 +64,8 @@ static void move_to(int k)
     place = std::clamp(k, 0, SCALE);
     volume = volume_at(place);
     send_volume();
-    XawScrollbarSetThumb(volumeScrollbar, static_cast<float>(place) / SCALE, -1.0f);
+    volume_place = static_cast<float>(place) / SCALE;
+    XawScrollbarSetThumb(volumeScrollbar, volume_place, -1.0f);
 }
 
 void volume_init()
@@ -80,12 +81,14 @@ void volume_init()
     // Near three quarters with the shipped resources; exactly where the
     // start-up volume lies, so that a step down and up comes back to it.
     place = place_of(volume);
-    XawScrollbarSetThumb(volumeScrollbar, static_cast<float>(place) / SCALE, 1.0f);
+    volume_place = static_cast<float>(place) / SCALE;
+    XawScrollbarSetThumb(volumeScrollbar, volume_place, 1.0f);
 }
 
 void cb_volume_jump(Widget, XtPointer, XtPointer call_data)
 {
     float fraction = *static_cast<float *>(call_data);
+    volume_place = fraction;  // where the scrollbar put its thumb
     place = std::clamp(static_cast<int>(fraction * 255.0f), 0, SCALE);
     volume = volume_at(place);
     send_volume();
@@ -107,6 +110,15 @@ void cb_volume_scroll(Widget w, XtPointer, XtPointer call_data)
     double distance = std::fabs(static_cast<double>(amount)) / length * SCALE;
     int steps = static_cast<int>(std::min(std::max(1.0, distance), static_cast<double>(SCALE)));
     move_to(amount >= 0 ? place - steps : place + steps);
+}
+
+// As a drag to top does: the thumb moves, then the bar calls back.
+void volume_move_thumb(float top)
+{
+    if (!volumeScrollbar)
+        return;
+    XawScrollbarSetThumb(volumeScrollbar, top, -1.0f);
+    XtCallCallbacks(volumeScrollbar, XtNjumpProc, &top);
 }
 
 void volume_step(int direction)

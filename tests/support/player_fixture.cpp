@@ -14,6 +14,7 @@
 #include "app/app.h"
 #include "disc/cdrom.h"
 #include "drive/sim.h"
+#include "names/names.h"
 #include "playback/playback.h"
 #include "program/program.h"
 #include "ui/ui.h"
@@ -112,6 +113,7 @@ void PlayerTest::start_toolkit(std::vector<std::string> args)
     // machine: the toolkit uses the compiled-in ones only when it finds none.
     setenv("XFILESEARCHPATH", "/dev/null/%N", 1);
     mainForm = init_toolkit(static_cast<int>(argv_store_.size()), argv_.data());
+    names_start();  // as main does
 }
 
 void PlayerTest::write_disc(const std::string &disc_text)

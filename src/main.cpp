@@ -1,7 +1,10 @@
-// murbel: an audio-CD player for the X Window System.
+// murbel: an audio-CD player for the X Window System.  The one place that
+// knows every layer: it starts them in order and wires the names layer to
+// the disc's comings and goings before the drive is first opened.
 #include "app/app.h"
 #include "disc/cdrom.h"
 #include "mpris/mpris.h"
+#include "names/names.h"
 #include "playback/playback.h"
 #include "program/program.h"
 #include "ui/ui.h"
@@ -9,6 +12,7 @@
 int main(int argc, char **argv)
 {
     mainForm = init_toolkit(argc, argv);
+    names_start();
     cdrom_open();
     logo_form_create(mainForm);
     buttons_form_create(mainForm);

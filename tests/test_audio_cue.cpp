@@ -560,7 +560,6 @@ protected:
         drive_msf s = msf_of(from), e = msf_of(to);
         ASSERT_EQ(drive_play_msf(h, &s, &e), 0) << from << ".." << to;
         ASSERT_TRUE(digital_settle(5000));
-        audio_clock_advance_ms(AUDIO_LEAD_MS);
         run_ms((to - from) * 1000 / 75 + 300);
         drive_position pos{};
         ASSERT_EQ(drive_read_position(h, &pos), 0);

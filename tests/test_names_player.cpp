@@ -454,7 +454,9 @@ TEST_F(NamesLookupTest, NoCoverIsNoFault)
                 out += take_stdout();
                 return !names_fetch_busy() && !known_names.source.empty();
             },
-            20000));
+            // Each case waits out the one-request-a-second rule four or five
+            // times; a loaded sanitizer build has taken over 20 s.
+            60000));
         EXPECT_NE(out.find("names: no cover for release " + release + ": " + c.note + "\n"),
                   std::string::npos)
             << out;

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "audio/audio.h"
+#include "audio/deemphasis.h"
 #include "drive/digital.h"
 #include "drive/drive.h"
 
@@ -789,6 +790,45 @@ TEST_F(CueImage, PregapPostgapAndPreEmphasisAsTheRulesPlaceThem)
 
 // The audio and the names read the sheet once, in a child that keeps
 // libcue's words off the terminal.
+// A track flagged PRE is heard de-emphasised, the others as they are;
+// with the resource off, every track is bit-exact.
+TEST_F(CueImage, PreEmphasisedTracksAreHeardDeemphasised)
+{
+    write_file(dir + "/a.bin", raw_sectors(40, 77));
+    write_file(dir + "/a.cue", "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                               "  TRACK 02 AUDIO\n    FLAGS PRE\n    INDEX 01 00:00:20\n");
+    std::string bin = read_all(dir + "/a.bin");
+    std::vector<int16_t> disc(bin.size() / 2);
+    memcpy(disc.data(), bin.data(), bin.size());
+    for (bool on : {true, false}) {
+        SCOPED_TRACE(on ? "deemphasis on" : "deemphasis off");
+        fs::remove(out);
+        drive_digital_settings settings;
+        settings.audio_device = device.c_str();
+        settings.deemphasis = on;
+        drive_set_digital(settings);
+        h = drive_open((dir + "/a.cue").c_str());
+        ASSERT_GE(h, 0) << reports();
+        play(0, 40);
+        drive_close(h);
+        h = -1;
+        std::string wav = read_all(out);
+        ASSERT_EQ(wav.size(), 44 + bin.size());
+        std::vector<int16_t> heard(disc.size());
+        memcpy(heard.data(), wav.data() + 44, bin.size());
+        std::vector<int16_t> want = disc;
+        if (on) {
+            deemphasis d;
+            deemphasis_reset(&d);
+            deemphasis_run(&d, want.data() + 20 * SECTOR_FRAMES * 2, 20 * SECTOR_FRAMES);
+        }
+        const size_t split = 20 * SECTOR_FRAMES * 2;
+        EXPECT_TRUE(std::equal(heard.begin(), heard.begin() + split, disc.begin())) << "track 1 changed";
+        EXPECT_TRUE(heard == want) << "track 2 not as the filter makes it";
+        EXPECT_EQ(std::equal(heard.begin() + split, heard.end(), disc.begin() + split), !on);
+    }
+}
+
 TEST_F(CueImage, OneReadingOfTheSheetServesAudioAndNames)
 {
     std::string text = "\xEF\xBB\xBFTITLE \"Album\"\nPERFORMER \"Band\"\nFILE \"a.bin\" BINARY\n"

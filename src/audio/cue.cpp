@@ -328,6 +328,8 @@ std::string read_track(const Track *t, const track_note &note, const notes &n, c
     // libcue read the times; a PREGAP it took is one of the lines'.
     ct->silence = track_get_zero_pre(t) > 0 ? note.pregap : 0;
     ct->postgap = track_get_zero_post(t) > 0 ? note.postgap : 0;
+    if (ct->silence < 0 || ct->postgap < 0)
+        return "a negative PREGAP or POSTGAP";  // found by the fuzzer
     if (ct->silence > 75L * 60 * 10 || ct->postgap > 75L * 60 * 10)
         return "a PREGAP or POSTGAP longer than ten minutes";
     ct->title = cd_text(PTI_TITLE, track_get_cdtext(t));

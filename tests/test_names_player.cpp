@@ -293,6 +293,12 @@ protected:
         }
         NamesPlayerTest::TearDown();
     }
+    // Never the real archive: a test must not wait on the outside world.
+    void start_lookup()
+    {
+        start(demo_disc(), {"-lookup", "-xrm", "*lookupServer: " + server, "-xrm",
+                            "*coverArtServer: " + server + "/"});
+    }
     void answer(const std::string &id, const std::string &args)
     {
         std::string cmd = "python3 " + mb_disc + " answer " + id + " " + args + " > " + srv + "/" +
@@ -320,7 +326,7 @@ TEST_F(NamesLookupTest, ArrivesOffTheLoopAndLeavesADraftAlone)
     answer(id, "3 'Miles Davis' 'Kind of Blue' 'So What' 'Freddie Freeloader' 'Blue in Green'");
     write_file(srv + "/mode", "late");
     auto t0 = std::chrono::steady_clock::now();
-    start(demo_disc(), {"-lookup", "-xrm", "*lookupServer: " + server});
+    start_lookup();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
     EXPECT_TRUE(known_names.source.empty());
     EXPECT_EQ(window_title(), "Murbel");
@@ -347,7 +353,7 @@ TEST_F(NamesLookupTest, OneRequestASecondAndNoNamesForTheWrongDisc)
     const std::string id = "qiL3KGwA.BvvW8q.MxsWDqOejDg-";
     answer(id, "3 'Miles Davis' 'Kind of Blue' 'So What' 'Freddie Freeloader' 'Blue in Green'");
     write_file(srv + "/mode", "404");
-    start(demo_disc(), {"-lookup", "-xrm", "*lookupServer: " + server});
+    start_lookup();
     std::string out;
     ASSERT_TRUE(run_until(
         [&] {
@@ -388,8 +394,7 @@ TEST_F(NamesLookupTest, RedirectsWaitTheirTurnAndTheFrontCoverIsKeptBesideTheFil
     const std::string jpeg = std::string("\xff\xd8\xff\xe0\0\x10JFIF\0", 11) + "picture";
     write_file(srv + "/" + release + ".jpg", jpeg);
     write_file(srv + "/mode", "redirect");
-    start(demo_disc(), {"-lookup", "-xrm", "*lookupServer: " + server, "-xrm",
-                        "*coverArtServer: " + server + "/"});
+    start_lookup();
     EXPECT_EQ(names_art_url(), "");
     ASSERT_TRUE(run_until([] { return !names_art_url().empty(); }, 15000)) << take_stdout();
     const std::string cover = cddb() + "/0f027403.jpg";
@@ -439,8 +444,7 @@ TEST_P(NoCover, IsNoFault)
     write_file(srv + "/mode", c.mode);
     if (c.picture)
         write_file(srv + "/" + release + ".jpg", c.picture);
-    start(demo_disc(), {"-lookup", "-xrm", "*lookupServer: " + server, "-xrm",
-                        "*coverArtServer: " + server});
+    start_lookup();
     std::string out;
     ASSERT_TRUE(run_until(
         [&] {

@@ -110,6 +110,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
 
+    def server_bind(self):
+        # HTTPServer's own asks the resolver for the host's name, which
+        # stalls where the resolver does not answer.
+        socketserver.TCPServer.server_bind(self)
+        self.server_name, self.server_port = self.server_address[:2]
+
     def handle_error(self, request, client_address):
         pass  # a client that hangs up on a hostile answer is the point
 

@@ -193,6 +193,11 @@ void audio_engine_stop(audio_engine *e);
 // fails while playing, gives one line and AUDIO_ERROR, told until the next
 // play or halt; the next play tries the device again.
 int audio_engine_play(audio_engine *e, long from, long to);
+// Readable (an eventfd) after a play of any engine has ended in such a
+// fault; -1 before the first engine.  WATCH is given it once it exists:
+// the event loop watches it.
+int audio_fault_fd();
+void audio_watch_faults(void (*watch)(int fd));
 int audio_engine_pause(audio_engine *e);   // -1 (EIO) unless playing or paused
 int audio_engine_resume(audio_engine *e);  // likewise
 void audio_engine_halt(audio_engine *e);

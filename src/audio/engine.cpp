@@ -13,6 +13,9 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include "app/app.h"
 #include "audio/audio.h"
 
@@ -130,6 +133,17 @@ struct audio_engine {
 
 namespace {
 
+// A play that ends in a fault is told to the event loop too: there the
+// player stops, rather than show Playing with nothing heard.
+void tell_play_failed()
+{
+    uint64_t one = 1;
+    int fd = audio_fault_fd();
+    if (fd >= 0 && write(fd, &one, sizeof one) < 0) {
+        // Full only after 2^64 - 1 faults nobody read: one is pending anyway.
+    }
+}
+
 void report_once(engine_state &s, const std::string &line)
 {
     if (line == s.reported)
@@ -236,6 +250,7 @@ void reader_main(std::shared_ptr<engine_state> sp)
         if (r < 0) {
             report_once(s, std::string("reading the disc: ") + strerror(err));
             s.state = AUDIO_ERROR;
+            tell_play_failed();
             s.poke();
             continue;
         }
@@ -279,8 +294,10 @@ void device_failed(engine_state &s, const std::string &why)
     report_once(s, "audio device \"" + s.sink_name + "\": " + why);
     // Told until the next play or stop: the player stays on the track
     // rather than run through the disc unheard.
-    if (s.state == AUDIO_PLAYING || s.state == AUDIO_PAUSED)
+    if (s.state == AUDIO_PLAYING || s.state == AUDIO_PAUSED) {
         s.state = AUDIO_ERROR;
+        tell_play_failed();
+    }
     s.seq++;
     close_device(s);
     s.poke();
@@ -662,9 +679,31 @@ long heard(const engine_state &s)
 
 }  // namespace
 
+namespace {
+int fault_fd = -1;  // made by the first engine: a player on a drive has none
+void (*fault_watch)(int fd) = nullptr;
+}  // namespace
+
+int audio_fault_fd()
+{
+    return fault_fd;
+}
+
+void audio_watch_faults(void (*watch)(int fd))
+{
+    fault_watch = watch;
+    if (fault_fd >= 0 && watch)
+        watch(fault_fd);
+}
+
 audio_engine *audio_engine_start(audio_source src, const audio_sink_ops *sink,
                                  const std::string &sink_name)
 {
+    if (fault_fd < 0) {
+        fault_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (fault_fd >= 0 && fault_watch)
+            fault_watch(fault_fd);
+    }
     if (const char *env = getenv("MURBEL_AUDIO_STALL")) {
         long lba;
         int ms;

@@ -1,6 +1,9 @@
 #include "playback/commands.h"
 
 #include <X11/Intrinsic.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 #include "app/app.h"
 #include "disc/cdrom.h"
@@ -67,4 +70,25 @@ void command_raise()
     XSendEvent(dpy, DefaultRootWindow(dpy), False,
                SubstructureRedirectMask | SubstructureNotifyMask, &ev);
     XFlush(dpy);
+}
+
+// Only while the drive still says the play failed: a play asked for since
+// is not undone by an old fault.
+static void cb_play_failed(XtPointer, int *fd, XtInputId *)
+{
+    uint64_t count;
+    while (read(*fd, &count, sizeof count) > 0)
+        ;
+    if ((CDI.state & CDROM_PLAYING) && cdrom_status() == CDROM_STATUS_ERROR)
+        command_run(command::stop);
+}
+
+void command_watch_play_failures(int fd)
+{
+    static XtAppContext watched_in = nullptr;  // once per context
+    if (fd < 0 || watched_in == app_context)
+        return;
+    XtAppAddInput(app_context, fd, reinterpret_cast<XtPointer>(XtInputReadMask), cb_play_failed,
+                  nullptr);
+    watched_in = app_context;
 }

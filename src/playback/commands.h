@@ -13,5 +13,9 @@ void command_volume(float place);
 // Another device: the disc in the drive goes as with an eject, without
 // the drive's eject, and a play brings in the new one.
 void command_open_device(const std::string &device);
+// A drive's play that failed by itself (a sound device gone, FD readable)
+// stops the player as Stop does: the window never says Playing with
+// nothing heard, and the next Play tries again.
+void command_watch_play_failures(int fd);
 // The main window raised, and the window manager asked for the focus.
 void command_raise();

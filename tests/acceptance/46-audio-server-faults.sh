@@ -2,15 +2,15 @@
 # The sound server misbehaving, with the real buttons.
 #
 #  Killed while playing: one line naming the device and the reason; the
-#  player stays on its track (it never runs through the disc), nothing
-#  spins (the player's processor time over two seconds stays small) and
-#  the trace does not flood.  Started again: Stop and Play hear track 1
-#  from its start, without restarting Murbel.
+#  player stops (it never runs through the disc, nor says Playing with
+#  nothing heard), nothing spins (the player's processor time over two
+#  seconds stays small) and the trace does not flood.  Started again: Play
+#  hears track 1 from its start, without restarting Murbel.
 #  Frozen (SIGSTOP) while playing: the window answers every click, one
 #  line when the server has taken nothing for a few seconds, and Quit ends
 #  the player at once.
-#  Absent at start: Play fails with one line; the server started later is
-#  used at the next play.
+#  Absent at start: Play fails with one line and the player stops; the
+#  server started later is used at the next Play.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/audio.sh"
 
@@ -40,6 +40,7 @@ kill -KILL "$(server_pid)"
 wait "$(server_pid)" 2>/dev/null
 told() { grep -q "audio device \"default\": " "$ERR"; }
 poll told || fail "no line about the device"
+wait_for_trace "cb_cdrom_stop: resetting disc"
 ticks=$(player_ticks)
 sleep 2
 used=$(($(player_ticks) - ticks))
@@ -52,7 +53,6 @@ underruns=$(awk -v from="$TRACE_MARK" 'NR > from' "$OUT" | grep -c '^audio: unde
 [ "$underruns" -le 3 ] || fail "underruns flood the trace: $underruns lines"
 restart_server
 start_capture
-click stopButton
 click playButton
 wait_heard_until "$(addr_plus "$(track_start 1)" 1)"
 [ "$(heard_stretch 1 from)" = "$(track_start 1)" ] || fail "after the restart: $(heard)"
@@ -88,9 +88,9 @@ click playButton
 poll told || fail "no line about the absent server"
 note "absent: $(cat "$ERR")"
 [ "$(grep -c . "$ERR")" -eq 1 ] || fail "not one line: $(cat "$ERR")"
+wait_for_trace "cb_cdrom_stop: resetting disc"
 restart_server
 start_capture
-click stopButton
 click playButton
 wait_heard_until "$(addr_plus "$(track_start 1)" 1)"
 [ "$(heard_stretch 1 from)" = "$(track_start 1)" ] || fail "the server started later is not used: $(heard)"

@@ -12,9 +12,11 @@
 #include <sstream>
 
 #include "app/app.h"
+#include "audio/audio.h"
 #include "disc/cdrom.h"
 #include "drive/sim.h"
 #include "names/names.h"
+#include "playback/commands.h"
 #include "playback/playback.h"
 #include "program/program.h"
 #include "ui/ui.h"
@@ -140,6 +142,7 @@ void PlayerTest::start_player(const std::string &disc_text, std::vector<std::str
     buttons_form_create(mainForm);
     program_form_create(mainForm);
     realize_main_window();
+    audio_watch_faults(command_watch_play_failures);  // as main does
     process_events();
 }
 

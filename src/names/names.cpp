@@ -7,6 +7,7 @@
 #include "app/app.h"
 #include "disc/cdrom.h"
 #include "disc/disc_change.h"
+#include "drive/digital.h"
 #include "drive/drive.h"
 #include "names/internal.h"
 #include "names/names.h"
@@ -88,6 +89,21 @@ void on_disc_change(disc_event event)
 
 }  // namespace
 
+// Desktop mixers show the playing track's name on the sound stream:
+// "Artist - Title", or the title alone.
+static void name_tracks_for_mixers()
+{
+    for (int track = CDI.min; track <= CDI.max; track++) {
+        size_t i = static_cast<size_t>(track - CDI.min);
+        track_name t = i < known_names.tracks.size() ? known_names.tracks[i] : track_name{};
+        std::string title = text_clean(t.title);
+        std::string artist = text_clean(t.artist.empty() ? known_names.artist : t.artist);
+        if (!title.empty() && !artist.empty())
+            title = artist + " - " + title;
+        digital_set_track_name(track, title);  // "" forgets a name of less trust
+    }
+}
+
 void names_offer(const names_found &found)
 {
     if (found.trust <= known_trust)
@@ -97,6 +113,7 @@ void names_offer(const names_found &found)
     known_names.source = found.source;
     debug_log(1, "names: %s\n", found.source.c_str());
     show_names(true);
+    name_tracks_for_mixers();
 }
 
 void names_start()

@@ -4,7 +4,7 @@
 #  With an image loaded and the player stopped, Murbel has no stream on
 #  the server.  Play makes one, named as desktop mixers show it: the
 #  application "Murbel", its icon "murbel", the role "music", and the
-#  track as the media name.  A change of volume is heard within 50 ms
+#  track's CD-Text as the media name.  A change of volume is heard within 50 ms
 #  (measured in the recording, from the moment the key was sent), and
 #  full volume is bit for bit again.  A few seconds after Stop the stream
 #  is gone, and with nothing recording the server's sink suspends.
@@ -12,6 +12,8 @@ source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/audio.sh"
 
 make_image disc -seed 11 20 3
+# The disc's performer, for the stream's media name (mkimage names track 1).
+sed -i '1a PERFORMER "Sigur Rós"' "$DEVICE"
 start_x
 start_pulse
 start_capture
@@ -30,7 +32,7 @@ has_stream() { [ "$(streams)" -eq 1 ]; }
 poll has_stream || fail "no stream while playing"
 props=$(pactl list sink-inputs)
 for want in 'application.name = "Murbel"' 'application.icon_name = "murbel"' 'media.role = "music"' \
-    'media.name = "Track 1"'; do
+    'media.name = "Sigur Rós - Noise one"'; do
     grep -q -F "$want" <<<"$props" || fail "the stream lacks $want: $props"
 done
 wait_heard_until "$(addr_plus "$(track_start 1)" 2)"

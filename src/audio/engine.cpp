@@ -28,6 +28,10 @@ constexpr long RING_FRAMES = 150L * SECTOR_FRAMES + KEEP_FRAMES;
 constexpr long CHUNK_FRAMES = 75L * SECTOR_FRAMES;  // one read of the medium
 constexpr long START_FRAMES = 25L * SECTOR_FRAMES;
 constexpr long WRITE_FRAMES = 50L * SECTOR_FRAMES;  // one write to the device, at most
+// Less room than this is left to grow while the ring has more: a device
+// that frees room frame by frame (a file paced by the clock, a plugin)
+// would otherwise be fed a frame a call.
+constexpr long MIN_WRITE_FRAMES = 2L * SECTOR_FRAMES;
 // Sinks are woken by requests; this only bounds a wait that went wrong.
 // Longer than a device's period, or the wait for one is cut short.
 constexpr int WAIT_MS = 1000;
@@ -83,7 +87,7 @@ struct engine_state {
     void *sink = nullptr;  // the sink's thread alone uses it
     bool device_open = false;
     int64_t idle_since_us = -1;  // when the device last had nothing to play
-    std::string reported;  // the last failure told, so it is told once
+    std::string reported;  // what last failed, told once until it works
 
     audio_play_state state = AUDIO_IDLE;
     uint64_t seq = 0;  // a new play or a stop: reads under way are stale
@@ -144,12 +148,15 @@ void tell_play_failed()
     }
 }
 
-void report_once(engine_state &s, const std::string &line)
+// Once until the device has worked again: the player's own stop after a
+// fault plays and stops at once, and that play meeting the device still
+// broken (maybe for another reason) is no news.
+void report_once(engine_state &s, const std::string &subject, const std::string &reason)
 {
-    if (line == s.reported)
+    if (subject == s.reported)
         return;
-    s.reported = line;
-    fprintf(stderr, "murbel: %s\n", line.c_str());
+    s.reported = subject;
+    fprintf(stderr, "murbel: %s: %s\n", subject.c_str(), reason.c_str());
     fflush(stderr);
 }
 
@@ -248,7 +255,7 @@ void reader_main(std::shared_ptr<engine_state> sp)
         if (seq != s.seq || s.read_frame != from)
             continue;  // a new play came while reading
         if (r < 0) {
-            report_once(s, std::string("reading the disc: ") + strerror(err));
+            report_once(s, "reading the disc", strerror(err));
             s.state = AUDIO_ERROR;
             tell_play_failed();
             s.poke();
@@ -291,7 +298,7 @@ void close_device(engine_state &s)
 
 void device_failed(engine_state &s, const std::string &why)
 {
-    report_once(s, "audio device \"" + s.sink_name + "\": " + why);
+    report_once(s, "audio device \"" + s.sink_name + "\"", why);
     // Told until the next play or stop: the player stays on the track
     // rather than run through the disc unheard.
     if (s.state == AUDIO_PLAYING || s.state == AUDIO_PAUSED) {
@@ -433,7 +440,7 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
     }
     if (avail < 0)
         return device_failed(s, avail);
-    if (avail == 0) {
+    if (avail == 0 || (avail < MIN_WRITE_FRAMES && s.ring_count >= MIN_WRITE_FRAMES)) {
         if (!stuck(s))
             wait_device(s, lock);
         return;

@@ -401,8 +401,8 @@ void set_played(engine_state &s, long delay)
     long now = std::min(s.written_frame - std::max(0L, delay), not_after(s));
     s.played_frame = std::max(s.played_frame, now);
     s.played_at_us = audio_clock_now_us();
-    // Two seconds heard: the device works, and a failure is new again.
-    if (s.played_frame - s.start_frame > 2 * SAMPLE_RATE)
+    // Heard: the device works, and a failure is new again.
+    if (s.played_frame > s.start_frame)
         s.reported.clear();
 }
 

@@ -22,13 +22,17 @@ start_capture
 start_listened_player
 expect_trace "cdrom_get_curtrack: no status"
 
-# Answered within a second (the click and its trace line included).
+# Answered within a second of what two clicks take with the server well
+# (the clicks and their trace lines included: the tools themselves are
+# slow on a busy machine).  A window held by the device takes seconds.
+barrier_ms() { local t0=$(now_ms); barrier; echo $(($(now_ms) - t0)); }
+BASE_MS=$(barrier_ms)
+trace_mark
 answered()
 {
-    local t0=$(now_ms)
-    barrier
-    local took=$(($(now_ms) - t0))
-    [ "$took" -lt 1000 ] || fail "a click took $took ms to be answered ($1)"
+    local took=$(barrier_ms)
+    note "answered in $took ms ($1)"
+    [ "$took" -lt $((BASE_MS + 1000)) ] || fail "a click took $took ms to be answered ($1; $BASE_MS ms with the server well)"
 }
 
 # ---- killed, then started again

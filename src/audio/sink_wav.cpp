@@ -9,6 +9,11 @@
 // at the end, is written again only into a regular file.  Every write is
 // checked: a full disc, a file-size limit or a reader gone fails the play.
 //
+// The header is written here, not by libsndfile: it refuses to write WAV
+// into a pipe, and through I/O of our own it gives a stream's data size as
+// the frames written so far (none, at the start), never the largest.  One
+// writer for files and streams alike is this one.
+//
 // The operations run inside the engine's sink thread (wav_close in the
 // thread that closes the device) with the engine's lock let go; the file
 // and the queue are that thread's alone.  wav_wake and the clock's

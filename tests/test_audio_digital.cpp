@@ -803,6 +803,61 @@ TEST_F(DigitalOnce, DriveReadsGiveTheDiscsSamplesWithAndWithoutParanoia)
     EXPECT_EQ(said + reports(), "") << "libcdio's own chatter";
 }
 
+// The WAV sink's bytes as a reader of WAV files takes them: a file's
+// header tells what the file holds, also when the same file is opened
+// again (it goes on after what it holds); into a FIFO the header comes
+// once, first, with the largest sizes, as streaming programs write it.
+TEST_F(DigitalOnce, TheWavSinkWritesWhatIsPlayedUnderAHeaderThatTellsIt)
+{
+    std::vector<int16_t> sound = make_disc(4);
+    auto play = [&](const std::string &target, long from, long frames) {
+        std::string why;
+        void *sink = wav_sink_ops.open(target, &why);
+        ASSERT_TRUE(sink) << why;
+        EXPECT_EQ(wav_sink_ops.write(sink, sound.data() + 2 * from, frames), frames);
+        audio_clock_advance_ms(1000);
+        EXPECT_EQ(wav_sink_ops.delay(sink), 0) << "all of it played";
+        wav_sink_ops.close(sink);
+    };
+    auto slurp = [](int fd) {
+        std::string all;
+        char buf[4096];
+        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+            all.append(buf, static_cast<size_t>(n));
+        return all;
+    };
+    std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::string streamed = wav_of(sound.data(), 2000);
+    streamed.replace(4, 4, "\xff\xff\xff\xff");
+    streamed.replace(40, 4, "\xdb\xff\xff\xff");
+    struct round {
+        std::string target;
+        long from, frames;
+        std::string want;
+    } rounds[] = {
+        {out, 0, 1000, wav_of(sound.data(), 1000)},
+        {out, 1000, 500, wav_of(sound.data(), 1500)},
+        {fifo, 0, 2000, streamed},
+    };
+    for (const round &r : rounds) {
+        SCOPED_TRACE(r.target + " from " + std::to_string(r.from));
+        play(r.target, r.from, r.frames);
+        std::string got;
+        if (r.target == fifo) {
+            got = slurp(reader);
+        } else {
+            std::ifstream in(r.target, std::ios::binary);
+            got.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        ASSERT_EQ(got.size(), r.want.size());
+        EXPECT_TRUE(got == r.want) << "header or sound differ";
+    }
+    close(reader);
+}
+
 // What was written is not yet heard: the position runs from the first
 // write with the clock, however little delay the device tells of (a
 // sound server's, just started, may tell of none).

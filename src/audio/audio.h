@@ -32,10 +32,12 @@ struct audio_toc {
 
 struct audio_source_ops {
     // Reads count sectors from lba into buf as host-order 16-bit stereo
-    // samples (count * 1176 of them).  0, or -1 with errno set.  Called
-    // from the reader thread only; it may block for as long as the medium
-    // takes.
+    // samples (count * 1176 of them).  0, or -1 with errno set.  Runs
+    // inside the reader thread only, the engine's lock let go; it may
+    // block for as long as the medium takes.
     int (*read)(void *src, long lba, int count, int16_t *buf);
+    // Runs on whichever thread lets the engine go last (its reader, its
+    // sink's thread or the player's), once no read can come.
     void (*close)(void *src);
 };
 
@@ -106,16 +108,22 @@ bool cdda_source_open(const std::string &device, const audio_toc &toc, bool para
 
 // ---- sinks ----
 
+// Every operation runs inside the engine's sink thread with the engine's
+// lock let go, except where said: a sink is used by one thread at a time
+// and needs no lock of its own but for what wake touches.
 struct audio_sink_ops {
     // Returns the sink, or null with a one-line reason.
     void *(*open)(const std::string &name, std::string *why);
+    // Runs in a thread of its own (or the sink's thread at the engine's
+    // end): the engine no longer has the sink.
     void (*close)(void *sink);
     // Frames that can be written now without waiting; -EPIPE after an
     // underrun (call recover), another negative errno on failure.
     long (*avail)(void *sink);
     // Waits up to ms for room, or until woken.
     void (*wait)(void *sink, int ms);
-    // Any thread: ends a wait at once.
+    // Any thread, the engine's lock held (the player's, at a request):
+    // ends a wait at once.
     void (*wake)(void *sink);
     // Writes up to frames frames; returns those written or a negative errno.
     long (*write)(void *sink, const int16_t *buf, long frames);
@@ -126,7 +134,8 @@ struct audio_sink_ops {
     int (*pause)(void *sink, bool on);
     void (*drop)(void *sink);           // forget what is queued
     int (*recover)(void *sink, int err);
-    // Describes the last failure for the one-line report.
+    // Describes the last failure for the one-line report.  Runs inside
+    // the sink's thread with the engine's lock held: it must not wait.
     const char *(*error_text)(void *sink, int err);
     // Optional.  Sets the volume (0 to 255, as audio_apply_volume) on the
     // device itself, heard at once; false: the samples carry it.
@@ -155,7 +164,9 @@ const audio_sink_ops *audio_sink_for(std::string *name);
 bool audio_wait_threads(int ms);
 
 // The clock that paces the WAV sink.  Tests switch it to manual and move
-// it on; the sink's thread wakes at every step.
+// it on; the sink's thread wakes at every step.  Any thread; each takes
+// the clock's own lock, which may be taken with the engine's held, never
+// the other way round.
 void audio_clock_use_manual(bool manual);
 void audio_clock_advance_ms(int64_t ms);
 int64_t audio_clock_now_us();
@@ -177,6 +188,10 @@ struct audio_position {
     audio_play_state state;
     long frame;  // absolute, in sample frames from LBA 0
 };
+
+// The requests below run on the player's thread (the event loop; a
+// test's own) and take the engine's lock for a moment: none may be called
+// with it held.
 
 // Takes the source; starts the reader and sink threads.  The device is
 // opened by the sink's thread at the first play, and closed a few seconds
@@ -211,14 +226,16 @@ audio_position audio_engine_position(audio_engine *e);
 long audio_engine_underruns(audio_engine *e);
 
 // Tests: wait until both threads have nothing to do until the clock moves
-// or a request comes (bounded: false after ms without that).
+// or a request comes (bounded: false after ms without that).  Looks under
+// the lock, and sleeps between looks without it.
 bool audio_engine_settle(audio_engine *e, int ms);
 
 // Scales stereo frames in place: 255 leaves them as they are, 0 silences
 // them, the steps between are even in loudness (decibels linear in the value).
+// Any thread, no lock: the sink's thread runs it with the lock let go.
 void audio_apply_volume(int16_t *frames, long count, int left, int right);
 
 // Tests and the acceptance harness: the reader stalls for ms before
 // reading the sector at lba (once).  Also from the environment:
-// MURBEL_AUDIO_STALL="LBA:MS".
+// MURBEL_AUDIO_STALL="LBA:MS".  Any thread (atomics, no lock).
 void audio_inject_stall(long lba, int ms);

@@ -37,6 +37,7 @@ struct cdda {
 // one line of its own.
 void quiet(cdio_log_level_t, const char *) {}
 
+// Runs inside the reader thread: identifying the drive may take seconds.
 bool ready(cdda &c)
 {
     if (c.drive)
@@ -61,6 +62,8 @@ bool ready(cdda &c)
     return true;
 }
 
+// Runs inside the reader thread, the engine's lock let go; the drive and
+// paranoia's state are that thread's alone.
 int cdda_read(void *src, long lba, int count, int16_t *buf)
 {
     cdda &c = *static_cast<cdda *>(src);
@@ -89,6 +92,7 @@ int cdda_read(void *src, long lba, int count, int16_t *buf)
     return 0;
 }
 
+// Whichever thread lets the engine go last; no read is under way.
 void cdda_close(void *src)
 {
     delete static_cast<cdda *>(src);
@@ -98,6 +102,7 @@ const audio_source_ops cdda_ops = {cdda_read, cdda_close};
 
 }  // namespace
 
+// The player's thread: touches no drive.
 bool cdda_source_open(const std::string &device, const audio_toc &toc, bool paranoia, int speed,
                       audio_source *src, std::string *why)
 {

@@ -2,6 +2,10 @@
 // sink's thread plays from it.  One mutex guards everything shared; nobody
 // holds it across a read of the medium or a call to the sound device, so
 // a request from the player waits for it a moment at most.
+//
+// Three threads meet here: the player's (the event loop, which makes the
+// requests at the bottom of the file), the reader and the sink's thread.
+// Each function below says which runs it and whether the lock must be held.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -57,6 +61,7 @@ thread_count &threads()
     return *t;
 }
 
+// Any thread; these two take the count's own lock.
 void thread_begins()
 {
     std::lock_guard<std::mutex> lock(threads().m);
@@ -78,13 +83,16 @@ int64_t steady_ms()
 
 }  // namespace
 
+// Every field is under m, but for those set before the threads start
+// (src, ops, sink_name), and sink and device_volume, which the sink's
+// thread alone sets (with m held) and so reads without it.
 struct engine_state {
     std::mutex m;
     std::condition_variable cv;
     audio_source src;
     const audio_sink_ops *ops = nullptr;
     std::string sink_name;
-    void *sink = nullptr;  // the sink's thread alone uses it
+    void *sink = nullptr;  // also woken through by requests, under m
     bool device_open = false;
     int64_t idle_since_us = -1;  // when the device last had nothing to play
     std::string reported;  // what last failed, told once until it works
@@ -118,12 +126,14 @@ struct engine_state {
     bool reader_idle = false, sink_idle = false, sink_on_device = false;
     uint64_t reader_seen = 0, sink_seen = 0, sink_epoch = 0;
 
+    // Runs on whichever thread lets the state go last.
     ~engine_state()
     {
         if (src.ops && src.ops->close)
             src.ops->close(src.impl);
     }
 
+    // Caller must lock m.
     void poke()
     {
         wake_seq++;
@@ -138,7 +148,8 @@ struct audio_engine {
 namespace {
 
 // A play that ends in a fault is told to the event loop too: there the
-// player stops, rather than show Playing with nothing heard.
+// player stops, rather than show Playing with nothing heard.  The reader's
+// and the sink's threads; the lock is not needed.
 void tell_play_failed()
 {
     uint64_t one = 1;
@@ -150,7 +161,8 @@ void tell_play_failed()
 
 // Once until the device has worked again: the player's own stop after a
 // fault plays and stops at once, and that play meeting the device still
-// broken (maybe for another reason) is no news.
+// broken (maybe for another reason) is no news.  The reader's and the
+// sink's threads.  Caller must lock the mutex.
 void report_once(engine_state &s, const std::string &subject, const std::string &reason)
 {
     if (subject == s.reported)
@@ -160,6 +172,7 @@ void report_once(engine_state &s, const std::string &subject, const std::string 
     fflush(stderr);
 }
 
+// The ring's functions: any of the three threads; caller must lock the mutex.
 void clear_ring(engine_state &s)
 {
     s.ring_head = s.ring_count = s.ring_kept = 0;
@@ -199,6 +212,7 @@ void unpop_ring(engine_state &s, long n)
     s.ring_kept -= n;
 }
 
+// Reader or sink's thread.  Caller must lock the mutex.
 bool reader_has_work(const engine_state &s)
 {
     if (s.state != AUDIO_PLAYING && s.state != AUDIO_PAUSED)
@@ -210,6 +224,7 @@ bool reader_has_work(const engine_state &s)
 }
 
 // Waits out an injected stall; only the end of the engine cuts it short.
+// Runs inside the reader thread, which holds the lock (let go while waiting).
 void maybe_stall(engine_state &s, std::unique_lock<std::mutex> &lock, long lba0, long lba1)
 {
     long at = stall_lba.load();
@@ -221,6 +236,7 @@ void maybe_stall(engine_state &s, std::unique_lock<std::mutex> &lock, long lba0,
         s.cv.wait_for(lock, std::chrono::milliseconds(ms), [&s] { return s.quit; });
 }
 
+// The reader thread.  Holds the lock but while it reads the medium.
 void reader_main(std::shared_ptr<engine_state> sp)
 {
     engine_state &s = *sp;
@@ -267,7 +283,8 @@ void reader_main(std::shared_ptr<engine_state> sp)
     }
 }
 
-// The sink's thread calls the device only with the lock let go.
+// The sink's thread calls the device only with the lock let go.  Caller
+// holds the lock; fn runs without it.
 template <typename Fn>
 auto unlocked(std::unique_lock<std::mutex> &lock, Fn fn)
 {
@@ -279,6 +296,7 @@ auto unlocked(std::unique_lock<std::mutex> &lock, Fn fn)
 
 // A device is closed in a thread of its own: one stuck in the device (a
 // frozen sound server, a driver) is left behind, and the engine goes on.
+// Runs inside the sink's thread.  Caller must lock the mutex.
 void close_device(engine_state &s)
 {
     if (!s.sink)
@@ -296,6 +314,7 @@ void close_device(engine_state &s)
     }).detach();
 }
 
+// Runs inside the sink's thread.  Caller must lock the mutex.
 void device_failed(engine_state &s, const std::string &why)
 {
     report_once(s, "audio device \"" + s.sink_name + "\"", why);
@@ -316,7 +335,8 @@ void device_failed(engine_state &s, long err)
 }
 
 // Counted each time, traced at most once a second: a device that keeps
-// running dry must not flood the trace.
+// running dry must not flood the trace.  Runs inside the sink's thread.
+// Caller must lock the mutex.
 void count_underrun(engine_state &s)
 {
     s.underruns++;
@@ -327,7 +347,8 @@ void count_underrun(engine_state &s)
     }
 }
 
-// False when the device has failed.
+// False when the device has failed.  Runs inside the sink's thread, which
+// holds the lock (let go while the device recovers).
 bool note_underrun(engine_state &s, std::unique_lock<std::mutex> &lock, long err)
 {
     count_underrun(s);
@@ -343,6 +364,8 @@ bool note_underrun(engine_state &s, std::unique_lock<std::mutex> &lock, long err
     return true;
 }
 
+// Runs inside the sink's thread, which holds the lock (let go while the
+// device opens).
 void open_sink(engine_state &s, std::unique_lock<std::mutex> &lock)
 {
     std::string why, name = s.sink_name;
@@ -365,6 +388,7 @@ void open_sink(engine_state &s, std::unique_lock<std::mutex> &lock)
 }
 
 // Waits for room in the device (or the clock), marked for tests as idle.
+// Runs inside the sink's thread, which holds the lock (let go while waiting).
 void wait_device(engine_state &s, std::unique_lock<std::mutex> &lock, int ms = WAIT_MS)
 {
     s.sink_idle = s.sink_on_device = true;
@@ -376,6 +400,7 @@ void wait_device(engine_state &s, std::unique_lock<std::mutex> &lock, int ms = W
     s.sink_idle = s.sink_on_device = false;
 }
 
+// Likewise, for a request.
 void wait_request(engine_state &s, std::unique_lock<std::mutex> &lock)
 {
     s.sink_idle = true;
@@ -388,6 +413,7 @@ void wait_request(engine_state &s, std::unique_lock<std::mutex> &lock)
 // Nothing of a play is heard before its first write: a device just
 // started may tell of less delay than it has (a sound server's does), and
 // the position is never put further on than the time since that write.
+// Any thread.  Caller must lock the mutex.
 long not_after(const engine_state &s)
 {
     if (s.first_write_us < 0)
@@ -396,6 +422,7 @@ long not_after(const engine_state &s)
     return s.start_frame + static_cast<long>(us * SAMPLE_RATE / 1000000);
 }
 
+// Runs inside the sink's thread.  Caller must lock the mutex.
 void set_played(engine_state &s, long delay)
 {
     long now = std::min(s.written_frame - std::max(0L, delay), not_after(s));
@@ -406,9 +433,9 @@ void set_played(engine_state &s, long delay)
         s.reported.clear();
 }
 
-// Writes one helping from the ring to the device.
 // A device that has taken nothing for AUDIO_STUCK_MS while there was
 // sound for it has failed (a frozen server takes and plays nothing).
+// Runs inside the sink's thread.  Caller must lock the mutex.
 bool stuck(engine_state &s)
 {
     if (audio_clock_now_us() - s.progress_us < AUDIO_STUCK_MS * 1000LL)
@@ -419,6 +446,8 @@ bool stuck(engine_state &s)
 
 // The samples on their way to the device, from frame on: the volume, when
 // the device does not apply it.  (They may pass again after a rewind.)
+// Runs inside the sink's thread with the lock let go: it reads only
+// device_volume, which that thread alone writes.
 void process(engine_state &s, int16_t *frames, long n, long frame, int left, int right)
 {
     (void)frame;
@@ -426,12 +455,12 @@ void process(engine_state &s, int16_t *frames, long n, long frame, int left, int
         audio_apply_volume(frames, n, left, right);
 }
 
+// Writes one helping from the ring to the device.  Runs inside the sink's
+// thread, which holds the lock (let go around each call of the device).
 void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16_t> &buf)
 {
-    long avail = unlocked(lock, [&] {
-        s.sink_epoch = audio_clock_epoch();
-        return s.ops->avail(s.sink);
-    });
+    s.sink_epoch = audio_clock_epoch();
+    long avail = unlocked(lock, [&] { return s.ops->avail(s.sink); });
     if (s.need_drop || s.state != AUDIO_PLAYING || !s.sink)
         return;
     if (avail == -EPIPE) {
@@ -497,13 +526,12 @@ void feed(engine_state &s, std::unique_lock<std::mutex> &lock, std::vector<int16
 }
 
 // Everything is written: the play completes when the device has played it.
+// Runs inside the sink's thread, which holds the lock (let go around the device).
 void drain(engine_state &s, std::unique_lock<std::mutex> &lock)
 {
     uint64_t seq = s.seq;
-    long delay = unlocked(lock, [&] {
-        s.sink_epoch = audio_clock_epoch();
-        return s.ops->delay(s.sink);
-    });
+    s.sink_epoch = audio_clock_epoch();
+    long delay = unlocked(lock, [&] { return s.ops->delay(s.sink); });
     if (seq != s.seq || s.need_drop || s.state != AUDIO_PLAYING || !s.sink)
         return;
     if (delay < 0)
@@ -525,7 +553,8 @@ void drain(engine_state &s, std::unique_lock<std::mutex> &lock)
 
 // Pauses the device.  One that plays out what it holds goes on later from
 // what was written; one that cannot pause forgets it, and the play goes on
-// from what was heard.
+// from what was heard.  Runs inside the sink's thread, which holds the lock
+// (let go around the device).
 void pause_device(engine_state &s, std::unique_lock<std::mutex> &lock)
 {
     long delay = 0;
@@ -551,6 +580,7 @@ void pause_device(engine_state &s, std::unique_lock<std::mutex> &lock)
 }
 
 // Sends what the device applies itself: the volume, the media name.
+// Runs inside the sink's thread, which holds the lock (let go around the device).
 void update_device(engine_state &s, std::unique_lock<std::mutex> &lock)
 {
     if (!s.volume_sent) {
@@ -583,6 +613,7 @@ void update_device(engine_state &s, std::unique_lock<std::mutex> &lock)
     }
 }
 
+// The sink's thread.  Holds the lock but while it calls the device.
 void sink_main(std::shared_ptr<engine_state> sp)
 {
     engine_state &s = *sp;
@@ -614,10 +645,8 @@ void sink_main(std::shared_ptr<engine_state> sp)
             // Closed a moment after the last play, so that the sound
             // server's sink can suspend and other programs have the card.
             // Asked of the device first, as a wait on it follows a look.
-            unlocked(lock, [&] {
-                s.sink_epoch = audio_clock_epoch();
-                return s.ops->delay(s.sink);
-            });
+            s.sink_epoch = audio_clock_epoch();
+            unlocked(lock, [&] { return s.ops->delay(s.sink); });
             if (s.quit || s.need_drop || s.state == AUDIO_PLAYING || s.state == AUDIO_PAUSED)
                 continue;
             int64_t now = audio_clock_now_us();
@@ -655,6 +684,7 @@ void sink_main(std::shared_ptr<engine_state> sp)
         else
             wait_request(s, lock);
     }
+    // No request comes after quit, so no wake can reach the sink closing.
     if (s.sink)
         unlocked(lock, [&] {
             s.ops->close(s.sink);
@@ -666,6 +696,7 @@ void sink_main(std::shared_ptr<engine_state> sp)
     thread_ends();
 }
 
+// The player's thread, at a request.  Caller must lock the mutex.
 void wake_sink(engine_state &s)
 {
     s.sink_idle = s.sink_on_device = false;
@@ -674,7 +705,8 @@ void wake_sink(engine_state &s)
 }
 
 // The position as heard now: what the device had played when last asked,
-// and the time since, while it plays.
+// and the time since, while it plays.  The player's thread.  Caller must
+// lock the mutex.
 long heard(const engine_state &s)
 {
     if (s.state != AUDIO_PLAYING || s.device_paused || s.played_frame >= s.written_frame)
@@ -691,6 +723,8 @@ int fault_fd = -1;  // made by the first engine: a player on a drive has none
 void (*fault_watch)(int fd) = nullptr;
 }  // namespace
 
+// The player's thread, as is audio_watch_faults; the fd is made before
+// any engine's threads start, and only read by them.
 int audio_fault_fd()
 {
     return fault_fd;
@@ -702,6 +736,8 @@ void audio_watch_faults(void (*watch)(int fd))
     if (fault_fd >= 0 && watch)
         watch(fault_fd);
 }
+
+// The requests: the player's thread; each takes the lock itself (audio.h).
 
 audio_engine *audio_engine_start(audio_source src, const audio_sink_ops *sink,
                                  const std::string &sink_name)
@@ -748,6 +784,7 @@ void audio_engine_stop(audio_engine *e)
     delete e;  // the threads, if still busy, keep the state alive
 }
 
+// A test's thread; takes the count's lock.
 bool audio_wait_threads(int ms)
 {
     thread_count &t = threads();

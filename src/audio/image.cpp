@@ -376,7 +376,8 @@ int16_t be16(const unsigned char *p)
     return static_cast<int16_t>(p[1] | p[0] << 8);
 }
 
-// Reads count sectors of one segment, from sector skip of it.
+// Reads count sectors of one segment, from sector skip of it.  Runs inside
+// the reader thread, the only one that touches the files after the open.
 int read_segment(image &img, const segment &s, long skip, long count, int16_t *out)
 {
     long samples = count * SECTOR_FRAMES * 2;
@@ -410,6 +411,7 @@ int read_segment(image &img, const segment &s, long skip, long count, int16_t *o
     return 0;
 }
 
+// Runs inside the reader thread, the engine's lock let go.
 int image_read(void *src, long lba, int count, int16_t *buf)
 {
     image &img = *static_cast<image *>(src);
@@ -432,6 +434,7 @@ int image_read(void *src, long lba, int count, int16_t *buf)
     return 0;
 }
 
+// Whichever thread lets the engine go last; no read is under way.
 void image_close(void *src)
 {
     delete static_cast<image *>(src);
@@ -441,6 +444,7 @@ const audio_source_ops image_ops = {image_read, image_close};
 
 }  // namespace
 
+// Runs on the player's thread, before the engine and its threads exist.
 bool image_source_open(const std::string &cue_path, audio_source *src, std::string *why,
                        std::vector<std::string> *notes)
 {

@@ -1,6 +1,11 @@
 // The sound card, through ALSA: "default" reaches PipeWire or PulseAudio
 // through ALSA's plugins on today's desktops.  The PCM is non-blocking;
 // the sink's thread sleeps until there is room for a good helping.
+//
+// All but alsa_wake run inside the engine's sink thread (alsa_close in
+// the thread that closes the device) with the engine's lock let go; the
+// PCM is never used by two threads at once, so it needs no lock.
+// alsa_error_text runs with the engine's lock held.
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -159,6 +164,7 @@ void alsa_wait(void *sink, int ms)
     }
 }
 
+// Any thread: an eventfd write needs no lock.
 void alsa_wake(void *sink)
 {
     uint64_t one = 1;

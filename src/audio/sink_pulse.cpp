@@ -5,6 +5,13 @@
 //
 // Nothing here waits for the server without a bound: a server that is
 // frozen or gone is a failure the engine reports, not a hang.
+//
+// Three threads: libpulse's loop thread runs the callbacks (on_*) with the
+// loop's lock held; the engine's sink thread runs the operations, which
+// take the loop's lock themselves (pulse_close runs in the thread that
+// closes the device); the player's thread may call pulse_wake.  m guards
+// only the wake-up flag, and is taken inside the loop's lock, never
+// around it.
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -38,7 +45,7 @@ struct pulse_sink {
     pa_threaded_mainloop *loop = nullptr;
     pa_context *ctx = nullptr;
     pa_stream *stream = nullptr;
-    int error = 0;            // libpulse's code of the failure
+    int error = 0;            // libpulse's code of the failure: the sink's thread's own
     bool underflow = false;   // under the loop's lock, till the engine hears of it
     bool dry = false;         // ran dry and nothing written since
     pa_usec_t dry_at = 0, dry_left = 0;  // when, and what was still on its way then
@@ -49,9 +56,10 @@ struct pulse_sink {
     std::condition_variable cv;
     bool woken = false;
     bool timed_out = false;   // under the loop's lock
-    std::string text;         // the last failure told
+    std::string text;         // the last failure told: the sink's thread's own
 };
 
+// Any thread; takes m.
 void wake_waiter(pulse_sink &s)
 {
     std::lock_guard<std::mutex> lock(s.m);
@@ -59,6 +67,7 @@ void wake_waiter(pulse_sink &s)
     s.cv.notify_all();
 }
 
+// The callbacks: inside the loop thread, the loop locked.
 void on_context(pa_context *, void *p)
 {
     pulse_sink &s = *static_cast<pulse_sink *>(p);
@@ -80,6 +89,7 @@ void on_write(pa_stream *, size_t, void *p)
 
 void ask_drain(pulse_sink &s);
 
+// Runs inside the loop thread, the loop locked.
 void on_underflow(pa_stream *, void *p)
 {
     pulse_sink &s = *static_cast<pulse_sink *>(p);
@@ -97,7 +107,8 @@ void on_underflow(pa_stream *, void *p)
     wake_waiter(*static_cast<pulse_sink *>(p));
 }
 
-// The server tells when the last of it has been played.
+// The server tells when the last of it has been played.  Caller must lock
+// the loop; the answer comes in the loop thread.
 void ask_drain(pulse_sink &s)
 {
     struct ask {
@@ -119,6 +130,7 @@ void ask_drain(pulse_sink &s)
         delete a;
 }
 
+// Inside the loop thread, the loop locked.
 void on_timeout(pa_mainloop_api *api, pa_time_event *e, const struct timeval *, void *p)
 {
     pulse_sink &s = *static_cast<pulse_sink *>(p);
@@ -137,7 +149,7 @@ bool stream_good(pa_stream *st)
     return st && PA_STREAM_IS_GOOD(pa_stream_get_state(st));
 }
 
-// The failure's code, with the loop locked.
+// The failure's code.  Caller must lock the loop.
 int failure(pulse_sink &s)
 {
     int e = s.ctx ? pa_context_errno(s.ctx) : 0;
@@ -146,7 +158,8 @@ int failure(pulse_sink &s)
 
 void pulse_close(void *sink);
 
-// Waits (the loop locked) until ready() or a failure, CONNECT_MS at most.
+// Waits until ready() or a failure, CONNECT_MS at most.  Runs inside the
+// sink's thread; caller must lock the loop (let go while waiting).
 template <typename Ready>
 bool wait_ready(pulse_sink &s, Ready ready)
 {
@@ -168,6 +181,7 @@ bool wait_ready(pulse_sink &s, Ready ready)
 }
 
 // name: "pulse" or "pulse:SINK" as audioDevice gives it; "" for the default.
+// Takes the loop's lock.
 void *pulse_open(const std::string &name, std::string *why)
 {
     std::string device = name.compare(0, 6, "pulse:") == 0 ? name.substr(6) : "";
@@ -221,6 +235,8 @@ void *pulse_open(const std::string &name, std::string *why)
     return s;
 }
 
+// Takes the loop's lock, and lets it go before stopping the loop, which
+// waits for the loop thread.
 void pulse_close(void *sink)
 {
     pulse_sink *s = static_cast<pulse_sink *>(sink);
@@ -242,6 +258,7 @@ void pulse_close(void *sink)
 }
 
 // A stream gone bad (the server killed or restarted) fails every call.
+// Runs inside the sink's thread.  Caller must lock the loop.
 bool gone(pulse_sink &s)
 {
     if (context_good(s.ctx) && stream_good(s.stream))
@@ -267,6 +284,7 @@ long pulse_avail(void *sink)
     return r;
 }
 
+// Takes m, not the loop's lock: the loop thread must be free to wake it.
 void pulse_wait(void *sink, int ms)
 {
     pulse_sink &s = *static_cast<pulse_sink *>(sink);
@@ -276,6 +294,7 @@ void pulse_wait(void *sink, int ms)
     s.woken = false;
 }
 
+// Any thread (the player's, at a request).
 void pulse_wake(void *sink)
 {
     wake_waiter(*static_cast<pulse_sink *>(sink));
@@ -372,6 +391,8 @@ int pulse_recover(void *sink, int)
     return 0;
 }
 
+// With the engine's lock held: takes no lock, reading only what the
+// sink's thread itself wrote.
 const char *pulse_error_text(void *sink, int err)
 {
     if (!sink)
@@ -418,6 +439,7 @@ void pulse_media_name(void *sink, const std::string &name)
 }
 
 // ---- "default": the server when one answers, else ALSA ----
+// Each call runs where the sink's own would, and passes straight on.
 
 struct auto_sink {
     const audio_sink_ops *ops;

@@ -8,6 +8,17 @@
 // reader (none is a failure), and the header, whose sizes are known only
 // at the end, is written again only into a regular file.  Every write is
 // checked: a full disc, a file-size limit or a reader gone fails the play.
+//
+// The header is written here, not by libsndfile: it refuses to write WAV
+// into a pipe, and through I/O of our own it gives a stream's data size as
+// the frames written so far (none, at the start), never the largest.  One
+// writer for files and streams alike is this one.
+//
+// The operations run inside the engine's sink thread (wav_close in the
+// thread that closes the device) with the engine's lock let go; the file
+// and the queue are that thread's alone.  wav_wake and the clock's
+// functions run on any thread and take clock_mutex, which also guards each
+// sink's woken flag.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,6 +109,7 @@ void write_header(wav_sink &s)
 }
 
 // What the clock says has been heard since the last look goes to the file.
+// Takes the clock's lock (to read it) but holds none while writing.
 void play_out(wav_sink &s)
 {
     if (!s.running || s.paused)
@@ -194,6 +206,7 @@ long wav_avail(void *sink)
     return BUFFER_FRAMES - static_cast<long>(s.queue.size() / 2);
 }
 
+// Waits on clock_mutex, which the clock and wav_wake take to wake it.
 void wav_wait(void *sink, int ms)
 {
     wav_sink &s = *static_cast<wav_sink *>(sink);
@@ -212,6 +225,7 @@ void wav_wait(void *sink, int ms)
     s.woken = false;
 }
 
+// Any thread (the player's, at a request).
 void wav_wake(void *sink)
 {
     std::lock_guard<std::mutex> lock(clock_mutex);

@@ -159,6 +159,9 @@ digital_drive *drive_of(void *d)
     return static_cast<digital_drive *>(d);
 }
 
+// Everything in this file runs on the player's thread (the event loop)
+// and holds no lock: each audio_engine_* request takes the engine's lock
+// for a moment itself, and none waits for the engine's threads.
 void stop_engine(digital_drive &d)
 {
     audio_engine_stop(d.engine);

@@ -15,7 +15,8 @@ bool drive_digital_default();
 
 // The name of a track of the disc now in (UTF-8; "" forgets it), shown by
 // desktop mixers for the sound server's stream while the track plays.
-// For the names layer; a new disc forgets the names of the last.
+// For the names layer, on the player's thread (the names are kept
+// unlocked); a new disc forgets the names of the last.
 void digital_set_track_name(int track, const std::string &name);
 
 // Tests: forget every image's tray.

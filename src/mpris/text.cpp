@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mpris/internal.h"
+#include "names/utf8.h"
 
 namespace {
 
@@ -21,55 +22,6 @@ const uint16_t CP1252_HIGH[32] = {
 
 const uint32_t REPLACEMENT = 0xfffd;
 
-// Length of the well-formed UTF-8 sequence at s[i], or 0: no overlong
-// forms, surrogates or code points past U+10FFFF, as D-Bus demands.
-size_t sequence_length(const std::string &s, size_t i)
-{
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80)
-        return 1;
-    size_t n;
-    unsigned char lo = 0x80, hi = 0xbf;  // bounds of the second byte
-    if (c >= 0xc2 && c <= 0xdf)
-        n = 2;
-    else if (c == 0xe0)
-        n = 3, lo = 0xa0;
-    else if (c == 0xed)
-        n = 3, hi = 0x9f;
-    else if (c >= 0xe1 && c <= 0xef)
-        n = 3;
-    else if (c == 0xf0)
-        n = 4, lo = 0x90;
-    else if (c == 0xf4)
-        n = 4, hi = 0x8f;
-    else if (c >= 0xf1 && c <= 0xf3)
-        n = 4;
-    else
-        return 0;
-    if (i + n > s.size())
-        return 0;
-    for (size_t k = 1; k < n; k++) {
-        unsigned char d = static_cast<unsigned char>(s[i + k]);
-        if (d < (k == 1 ? lo : 0x80) || d > (k == 1 ? hi : 0xbf))
-            return 0;
-    }
-    return n;
-}
-
-void put_utf8(std::string &out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xc0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3f));
-    } else {
-        out += static_cast<char>(0xe0 | cp >> 12);
-        out += static_cast<char>(0x80 | (cp >> 6 & 0x3f));
-        out += static_cast<char>(0x80 | (cp & 0x3f));
-    }
-}
-
 // What sd-bus refuses even in well-formed UTF-8: NUL (which would cut the
 // string short) and the noncharacters.
 bool refused(uint32_t cp)
@@ -77,26 +29,11 @@ bool refused(uint32_t cp)
     return cp == 0 || (cp >= 0xfdd0 && cp <= 0xfdef) || (cp & 0xfffe) == 0xfffe;
 }
 
-uint32_t decode(const std::string &s, size_t i, size_t n)
-{
-    static const unsigned char lead_mask[5] = {0, 0x7f, 0x1f, 0x0f, 0x07};
-    uint32_t cp = static_cast<unsigned char>(s[i]) & lead_mask[n];
-    for (size_t k = 1; k < n; k++)
-        cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3f);
-    return cp;
-}
-
 }  // namespace
 
 bool mpris_valid_utf8(const std::string &s)
 {
-    for (size_t i = 0; i < s.size();) {
-        size_t n = sequence_length(s, i);
-        if (!n)
-            return false;
-        i += n;
-    }
-    return true;
+    return utf8_valid(s);
 }
 
 // Text that is valid UTF-8 is taken as UTF-8: other text seldom is by
@@ -107,11 +44,12 @@ std::string mpris_utf8(const std::string &text)
 {
     std::string out;
     out.reserve(text.size() * 2);
-    if (mpris_valid_utf8(text)) {
+    if (utf8_valid(text)) {
         for (size_t i = 0; i < text.size();) {
-            size_t n = sequence_length(text, i);
-            if (refused(decode(text, i, n)))
-                put_utf8(out, REPLACEMENT);
+            uint32_t cp;
+            size_t n = utf8_length(text, i, &cp);
+            if (refused(cp))
+                utf8_put(out, REPLACEMENT);
             else
                 out.append(text, i, n);
             i += n;
@@ -121,11 +59,11 @@ std::string mpris_utf8(const std::string &text)
     for (char ch : text) {
         unsigned char c = static_cast<unsigned char>(ch);
         if (c == 0)
-            put_utf8(out, REPLACEMENT);
+            utf8_put(out, REPLACEMENT);
         else if (c < 0x80 || c >= 0xa0)
-            put_utf8(out, c);
+            utf8_put(out, c);
         else
-            put_utf8(out, CP1252_HIGH[c - 0x80] ? CP1252_HIGH[c - 0x80] : REPLACEMENT);
+            utf8_put(out, CP1252_HIGH[c - 0x80] ? CP1252_HIGH[c - 0x80] : REPLACEMENT);
     }
     return out;
 }

@@ -1,11 +1,8 @@
 // Text that comes from outside (CDDB files, CD-Text, a server's answer):
 // made into clean UTF-8 once, and into the fonts' Latin-1 when shown.
 #include "names/names.h"
+#include "names/utf8.h"
 
-namespace {
-
-// Length of the valid UTF-8 sequence at s[i], or 0.  Overlong forms,
-// surrogates and code points past U+10FFFF are not valid.
 size_t utf8_length(const std::string &s, size_t i, uint32_t *cp)
 {
     unsigned char c = static_cast<unsigned char>(s[i]);
@@ -41,7 +38,7 @@ size_t utf8_length(const std::string &s, size_t i, uint32_t *cp)
     return n;
 }
 
-bool valid_utf8(const std::string &s)
+bool utf8_valid(const std::string &s)
 {
     uint32_t cp;
     for (size_t i = 0; i < s.size();) {
@@ -53,7 +50,7 @@ bool valid_utf8(const std::string &s)
     return true;
 }
 
-void put_utf8(std::string &out, uint32_t cp)
+void utf8_put(std::string &out, uint32_t cp)
 {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -71,6 +68,8 @@ void put_utf8(std::string &out, uint32_t cp)
         out += static_cast<char>(0x80 | (cp & 0x3f));
     }
 }
+
+namespace {
 
 // C0 and C1 controls, DEL, and the line and paragraph separators: none of
 // them belongs in a one-line name.  Tabs become blanks.
@@ -100,7 +99,7 @@ const char *stand_in(uint32_t cp)
 
 std::string text_clean(const std::string &raw)
 {
-    bool utf8 = valid_utf8(raw);
+    bool utf8 = utf8_valid(raw);
     std::string out;
     out.reserve(raw.size());
     for (size_t i = 0; i < raw.size();) {
@@ -114,7 +113,7 @@ std::string text_clean(const std::string &raw)
             cp = ' ';
         if (is_control(cp) || cp == 0xfeff)
             continue;
-        put_utf8(out, cp);
+        utf8_put(out, cp);
     }
     size_t b = out.find_first_not_of(' ');
     if (b == std::string::npos)
@@ -124,12 +123,12 @@ std::string text_clean(const std::string &raw)
 
 std::string text_utf8(const std::string &raw)
 {
-    if (valid_utf8(raw))
+    if (utf8_valid(raw))
         return raw;
     std::string out;
     out.reserve(raw.size() + raw.size() / 8);
     for (char c : raw)
-        put_utf8(out, static_cast<unsigned char>(c));
+        utf8_put(out, static_cast<unsigned char>(c));
     return out;
 }
 

@@ -21,6 +21,10 @@ bool drive_track_usable(int t);
 // curtrack never holds a track the tables lack.
 uint8_t disc_track_or(int t, int fallback);
 
+// The step a tick makes while Rewind or Fast Forward is held, the next
+// tick (again) armed after it; false when neither is held.
+bool scan_tick_step(XtTimerCallbackProc again);
+
 // Take over the drive's current track as a tick sees it; false when the
 // range has ended and cdrom_atend took over (the tick must not re-arm).
 bool follow_drive_track();

@@ -30,27 +30,12 @@ void cb_play_tick(XtPointer, XtIntervalId *id)
     if (id && *id == play_timer)
         play_timer = TIMER_NONE;
 
-    if (!follow_drive_track())
+    if (!follow_drive_track() || scan_tick_step(cb_play_tick))
         return;
-
-    if (get_button_state(rewButton)) {
-        cdrom_rew_step();
-        leds_animate(-1);
-    } else {
-        leds_animate(1);
-        if (get_button_state(ffButton)) {
-            cdrom_ff_step();
-        } else {
-            // The time display needs a further drive query: once a second.
-            if (tick_count++ % 4 == 0)
-                timer_display_update();
-            play_timer_arm(250, cb_play_tick);
-            return;
-        }
-    }
-    if (CDI.state & CDROM_PAUSED)
-        cdrom_pause();
-    play_timer_arm(interval_ms(app_resources.scanPauseInterval), cb_play_tick);
+    // The time display needs a further drive query: once a second.
+    if (tick_count++ % 4 == 0)
+        timer_display_update();
+    play_timer_arm(250, cb_play_tick);
 }
 
 // Chooses the track after the one that ended; false when play is over

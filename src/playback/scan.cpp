@@ -195,6 +195,23 @@ void cdrom_ff_step()
     step_to(p, e);
 }
 
+bool scan_tick_step(XtTimerCallbackProc again)
+{
+    if (get_button_state(rewButton)) {
+        cdrom_rew_step();
+        leds_animate(-1);
+    } else {
+        leds_animate(1);
+        if (!get_button_state(ffButton))
+            return false;
+        cdrom_ff_step();
+    }
+    if (CDI.state & CDROM_PAUSED)
+        cdrom_pause();
+    play_timer_arm(interval_ms(app_resources.scanPauseInterval), again);
+    return true;
+}
+
 void cb_cdrom_rew(Widget, XtPointer, XtPointer)
 {
     if (cdrom_open() == -1) {
@@ -226,23 +243,8 @@ void cb_scan_tick(XtPointer, XtIntervalId *id)
     if (id && scan_pending && *id == scan_timer)
         scan_pending = false;
 
-    if (!follow_drive_track())
-        return;
-
-    if (get_button_state(rewButton)) {
-        cdrom_rew_step();
-        leds_animate(-1);
-    } else {
-        leds_animate(1);
-        if (!get_button_state(ffButton)) {
-            scan_chain_end();
-            return;
-        }
-        cdrom_ff_step();
-    }
-    if (CDI.state & CDROM_PAUSED)
-        cdrom_pause();
-    play_timer_arm(interval_ms(app_resources.scanPauseInterval), cb_scan_tick);
+    if (follow_drive_track() && !scan_tick_step(cb_scan_tick))
+        scan_chain_end();
 }
 
 int cdrom_seek(long frame)

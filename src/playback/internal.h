@@ -22,5 +22,6 @@ bool drive_track_usable(int t);
 uint8_t disc_track_or(int t, int fallback);
 
 // Take over the drive's current track as a tick sees it; false when the
-// range has ended and cdrom_atend took over (the tick must not re-arm).
+// range has ended and cdrom_atend took over, or the disc changed (the tick
+// must not re-arm).
 bool follow_drive_track();

@@ -96,7 +96,9 @@ bool cdrom_disc_changed()
     if ((CDI.state & CDROM_EJECTED) || !cdrom_media_changed())
         return false;
     debug_log(1, "cdrom_disc_changed: new disc on track %d\n", CDI.curtrack);
-    cdrom_close();  // the new disc is not asked to stop at the old one's addresses
+    // A new disc is idle: no stop is asked of it at the old one's addresses.
+    CDI.curtrack = 0;
+    leds_off();
     disc_remove(false);
     return true;
 }

@@ -228,7 +228,9 @@ TEST_F(DigitalPlayer, ThePollTakesEachChangeOfTheSheet)
 {
     heard_changes.clear();
     disc_subscribe(hear_change);
-    auto came = [] { return std::count(heard_changes.begin(), heard_changes.end(), disc_event::came); };
+    auto came = [] {
+        return std::count(heard_changes.begin(), heard_changes.end(), disc_event::came);
+    };
     cdrom_poll(nullptr, nullptr);
     EXPECT_TRUE(heard_changes.empty());
 

@@ -94,7 +94,8 @@ protected:
 
 const tray_case cases[] = {
     {"first look at a file is a disc put in", true, {{LOOK, false, true}}},
-    {"first look at no file is an empty drive", false, {{LOOK, false, false}, {CREATE, true, true}}},
+    {"first look at no file is an empty drive", false,
+     {{LOOK, false, false}, {CREATE, true, true}}},
     {"rewritten longer with the same mtime", true, {{WRITE_LONGER, true, true}}},
     // The identity a stat gives is all the tray knows: the same size and
     // mtime in place is the same disc.

@@ -5,9 +5,9 @@
 //
 // An image's cue sheet is in a tray (drive/tray.h), as the simulated
 // drive's disc file is: the disc is in while the sheet exists; after an
-// eject it is back when the sheet is written or touched again.  A real drive's table of contents, presence
-// and eject stay with the platform's requests: libcdio would cache the
-// table and block on an empty drive.
+// eject it is back when the sheet is written or touched again.  A real
+// drive's table of contents, presence and eject stay with the platform's
+// requests: libcdio would cache the table and block on an empty drive.
 #include "drive/digital.h"
 
 #include <sys/inotify.h>

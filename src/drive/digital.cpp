@@ -47,16 +47,6 @@ struct image_tray {
 
 std::map<std::string, image_tray> trays;
 
-image_tray &tray_of(const std::string &path)
-{
-    auto it = trays.find(path);
-    if (it == trays.end()) {
-        image_tray fresh;
-        fresh.t = tray_make(path);
-        it = trays.emplace(path, fresh).first;
-    }
-    return it->second;
-}
 
 // Every request looks at the sheet, and a walk of its path, cold on each
 // play tick, was most of the tick's time.  The sheet's folder is watched
@@ -181,9 +171,9 @@ void load_image(digital_drive &d, image_tray &t)
 
 void sync_image(digital_drive &d)
 {
-    image_tray &t = tray_of(d.path);
+    image_tray &t = trays[d.path];
     if (may_have_changed(d.path, t))
-        tray_look(t.t);
+        tray_look(t.t, d.path);
     if (!tray_has_disc(t.t)) {
         stop_engine(d);
         d.loaded = 0;  // a sheet moved away and back is the disc put in again
@@ -203,7 +193,7 @@ bool no_disc(digital_drive &d)
 {
     if (d.image) {
         sync_image(d);
-        if (!tray_has_disc(tray_of(d.path).t)) {
+        if (!tray_has_disc(trays[d.path].t)) {
             errno = ENOMEDIUM;
             return true;
         }
@@ -299,7 +289,7 @@ void *open_drive(const char *path, bool image)
     open_drives.push_back(d);
     if (image) {
         sync_image(*d);
-        const tray &t = tray_of(d->path).t;
+        const tray &t = trays[d->path].t;
         if (tray_has_disc(t) && !d->readable) {
             digital_close(d);
             errno = EINVAL;
@@ -345,7 +335,7 @@ int digital_toc_header(void *drive, drive_toc_header *hdr)
         return read_drive_toc(d, hdr);
     if (no_disc(d))
         return -1;
-    d.taken = tray_of(d.path).t.generation;
+    d.taken = trays[d.path].t.generation;
     hdr->first = static_cast<uint8_t>(d.toc.first);
     hdr->last = static_cast<uint8_t>(d.toc.last());
     return 0;
@@ -489,7 +479,7 @@ int digital_eject(void *drive)
     digital_drive &d = *drive_of(drive);
     if (d.image) {
         sync_image(d);
-        tray_eject(tray_of(d.path).t);
+        tray_eject(trays[d.path].t);
     } else if (platform_drive_ops.eject(d.platform) < 0) {
         return -1;
     }
@@ -516,7 +506,7 @@ int digital_media_changed(void *drive)
     if (!d.image)
         return 0;
     sync_image(d);
-    return tray_of(d.path).t.generation != d.taken;
+    return trays[d.path].t.generation != d.taken;
 }
 
 }  // namespace

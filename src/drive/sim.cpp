@@ -317,20 +317,9 @@ void advance(sim_drive &dr, int64_t now)
 // Brings the drive up to date: the disc in it, and how far it has played.
 void sync(sim_drive &dr, const std::string &path)
 {
-    if (tray_look(dr.tr))
+    if (tray_look(dr.tr, path))
         load(dr, path);
     advance(dr, now_us());
-}
-
-sim_drive &drive_at(const std::string &path)
-{
-    auto it = drives.find(path);
-    if (it == drives.end()) {
-        sim_drive fresh;
-        fresh.tr = tray_make(path);
-        it = drives.emplace(path, fresh).first;
-    }
-    return it->second;
 }
 
 void start_play(sim_drive &dr, long from, long to, play_state state)
@@ -347,7 +336,7 @@ sim_drive &begin(void *handle, const char *fmt, ...) __attribute__((format(print
 sim_drive &begin(void *handle, const char *fmt, ...)
 {
     const std::string &path = static_cast<sim_handle *>(handle)->path;
-    sim_drive &dr = drive_at(path);
+    sim_drive &dr = drives[path];
     sync(dr, path);
     if (!dr.d.log.empty()) {
         if (FILE *f = fopen(dr.d.log.c_str(), "a")) {
@@ -425,7 +414,7 @@ int track_at(const disc &d, long frame)
 void *sim_open(const char *path)
 {
     bool fresh = drives.find(path) == drives.end();
-    sim_drive &dr = drive_at(path);
+    sim_drive &dr = drives[path];
     sync(dr, path);
     if (dr.tr.id.exists && !dr.readable) {
         errno = EINVAL;
@@ -587,7 +576,7 @@ int sim_eject(void *handle)
 int sim_media_changed(void *handle)
 {
     sim_handle *h = static_cast<sim_handle *>(handle);
-    sim_drive &dr = drive_at(h->path);
+    sim_drive &dr = drives[h->path];
     sync(dr, h->path);
     return dr.tr.generation != h->generation;
 }

@@ -23,16 +23,9 @@ static bool same(const tray_file_id &a, const tray_file_id &b)
            a.sec == b.sec && a.nsec == b.nsec;
 }
 
-tray tray_make(const std::string &path)
+bool tray_look(tray &t, const std::string &path)
 {
-    tray t;
-    t.path = path;
-    return t;
-}
-
-bool tray_look(tray &t)
-{
-    tray_file_id id = stat_id(t.path);
+    tray_file_id id = stat_id(path);
     if (t.seen && same(id, t.id))
         return false;
     t.seen = true;

@@ -22,17 +22,15 @@ struct tray_file_id {
 };
 
 struct tray {
-    std::string path;
     tray_file_id id;           // as last looked at
     bool seen = false;         // id is meaningful
     bool open = false;         // ejected, and the file unchanged since
     unsigned generation = 0;   // one more for each change looked at
 };
 
-tray tray_make(const std::string &path);
-// Looks at the file; true when it changed since the last look (the first
-// look counts as a change).
-bool tray_look(tray &t);
+// Looks at the file at path; true when it changed since the last look
+// (the first look counts as a change).
+bool tray_look(tray &t, const std::string &path);
 // A disc is in: the file exists and the tray is closed.  As last looked at.
 bool tray_has_disc(const tray &t);
 void tray_eject(tray &t);

@@ -11,8 +11,10 @@
 #include "app/app.h"
 #include "audio/audio.h"
 #include "disc/cdrom.h"
+#include "disc/disc_change.h"
 #include "drive/digital.h"
 #include "playback/playback.h"
+#include "support/playback_helpers.h"
 #include "ui/ui.h"
 
 namespace {
@@ -161,6 +163,104 @@ TEST_F(DigitalPlayer, AMissingDeviceStopsThePlayerAndTheNextPlayIsHeard)
         tick();
     EXPECT_EQ(CDI.curtrack, 0);
     expect_heard_disc_but_last_sector();
+}
+
+std::vector<disc_event> heard_changes;
+
+void hear_change(disc_event e)
+{
+    heard_changes.push_back(e);
+}
+
+const char *const three_track_sheet = "FILE \"disc.bin\" BINARY\n"
+                                      "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                      "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n"
+                                      "  TRACK 03 AUDIO\n    INDEX 01 00:02:00\n";
+
+// The sheet rewritten while the disc plays is another disc put in: the
+// tick stops the play and takes the old disc out, as an eject does but
+// without one, and the poll reads the new disc; the layers hear it go and
+// come, so that the desktop's track ids change.
+TEST_F(DigitalPlayer, ASheetRewrittenWhilePlayingIsANewDiscTheNextPollReads)
+{
+    heard_changes.clear();
+    disc_subscribe(hear_change);
+    unsigned changes = disc_changes;
+    click(playButton);
+    tick();
+    tick();
+    ASSERT_EQ(CDI.curtrack, 1);
+    take_stdout();
+
+    write_file("disc.cue", three_track_sheet);
+    tick();
+    EXPECT_EQ(trace_lines(take_stdout()),
+              (Lines{"cdrom_disc_changed: new disc on track 1", "program mode cancelled"}));
+    EXPECT_EQ(heard_changes, std::vector<disc_event>{disc_event::went});
+    EXPECT_EQ(flags(), CDROM_EJECTED);
+    EXPECT_EQ(cdrom_fd, -1);
+    EXPECT_EQ(play_timer, TIMER_NONE);
+    EXPECT_FALSE(toggle_on(playButton));
+    EXPECT_FALSE(toggle_on(ejectButton));  // no eject: the tray never opened
+    EXPECT_EQ(title, std::optional<std::string>("No Disc"));
+
+    cdrom_poll(nullptr, nullptr);
+    EXPECT_EQ(heard_changes, (std::vector<disc_event>{disc_event::went, disc_event::came}));
+    EXPECT_EQ(disc_changes, changes + 2);
+    EXPECT_EQ(flags(), 0u);
+    EXPECT_EQ(CDI.max, 3);
+    ASSERT_EQ(CDI.addrs.size(), 4u);
+    EXPECT_EQ(msf_frames(CDI.addrs[1]), 150 + 75);
+    EXPECT_TRUE(toggle_on(stopButton));
+    EXPECT_NE(title, std::optional<std::string>("No Disc"));
+    expect_invariants();
+
+    // Played from the first track of the new disc; nothing more changes.
+    click(playButton);
+    for (int i = 0; i < 6; i++)
+        tick();
+    EXPECT_EQ(CDI.curtrack, 2);
+    cdrom_poll(nullptr, nullptr);
+    EXPECT_EQ(heard_changes.size(), 2u);
+    EXPECT_EQ(flags(), CDROM_PLAYING);
+}
+
+// While stopped, the poll alone takes each change: one poll takes the old
+// disc out and reads the new one; a sheet taken away leaves no disc, and
+// written back, the disc is read again.
+TEST_F(DigitalPlayer, ThePollTakesEachChangeOfTheSheet)
+{
+    heard_changes.clear();
+    disc_subscribe(hear_change);
+    auto came = [] {
+        return std::count(heard_changes.begin(), heard_changes.end(), disc_event::came);
+    };
+    cdrom_poll(nullptr, nullptr);
+    EXPECT_TRUE(heard_changes.empty());
+
+    write_file("disc.cue", three_track_sheet);
+    cdrom_poll(nullptr, nullptr);
+    EXPECT_EQ(heard_changes, (std::vector<disc_event>{disc_event::went, disc_event::came}));
+    EXPECT_EQ(CDI.max, 3);
+    EXPECT_EQ(flags(), 0u);
+
+    take_stdout();
+    ASSERT_EQ(unlink(cue.c_str()), 0);
+    cdrom_poll(nullptr, nullptr);
+    EXPECT_EQ(came(), 1);
+    EXPECT_EQ(heard_changes.back(), disc_event::went);
+    EXPECT_EQ(flags(), CDROM_EJECTED);
+    EXPECT_EQ(cdrom_fd, -1);
+    EXPECT_EQ(title, std::optional<std::string>("No Disc"));
+    EXPECT_EQ(trace_lines(take_stdout()),
+              (Lines{"cdrom_disc_changed: new disc on track 0", "program mode cancelled",
+                     "cdrom_open: cdrom not ready"}));
+
+    write_file("disc.cue", three_track_sheet);
+    cdrom_poll(nullptr, nullptr);
+    EXPECT_EQ(came(), 2);
+    EXPECT_EQ(CDI.max, 3);
+    EXPECT_EQ(flags(), 0u);
 }
 
 }  // namespace

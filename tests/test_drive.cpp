@@ -171,3 +171,16 @@ TEST_F(DriveFrontDoor, PlatformBackendOnAPlainFile)
     EXPECT_EQ(drive_open("/dev/this-drive-does-not-exist"), -1);
     EXPECT_EQ(errno, ENOENT);
 }
+
+// The platform's drives cannot tell a disc changed behind the player.
+TEST_F(DriveFrontDoor, MediaChangedIsUnsupportedByThePlatform)
+{
+    int h = drive_open(write_file("not-a-drive", "hello\n").c_str());
+    ASSERT_GE(h, 0) << strerror(errno);
+    errno = 0;
+    EXPECT_EQ(drive_media_changed(h), -1);
+    EXPECT_EQ(errno, ENOTSUP);
+    EXPECT_EQ(drive_close(h), 0);
+    EXPECT_EQ(drive_media_changed(h), -1);
+    EXPECT_EQ(errno, EBADF);
+}

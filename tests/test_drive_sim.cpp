@@ -376,6 +376,36 @@ TEST_F(SimDrive, ChangedFileIsANewDisc)
     EXPECT_EQ(hdr.last, 2);
 }
 
+// The holder hears of a disc put in behind it until it reads the new
+// table; its own eject is no news, nor is anything the holder does.
+TEST_F(SimDrive, MediaChangedTellsADiscPutInUntilItsTableIsRead)
+{
+    std::string text = three_tracks + log_clause();
+    int h = open_disc(text);
+    ASSERT_GE(h, 0);
+    drive_toc_header hdr{};
+    EXPECT_EQ(drive_media_changed(h), 0);
+    touch_later(path);
+    EXPECT_EQ(drive_media_changed(h), 1);
+    EXPECT_EQ(drive_media_changed(h), 1);  // asking is not reading
+    ASSERT_EQ(drive_read_toc_header(h, &hdr), 0);
+    EXPECT_EQ(drive_media_changed(h), 0);
+
+    EXPECT_EQ(drive_eject(h), 0);
+    EXPECT_EQ(drive_media_changed(h), 0);
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    EXPECT_EQ(drive_media_changed(h), 1);  // taken out
+
+    // A second handle on the drive has read nothing yet: no news to it.
+    write_file(path, text);
+    int other = reopen();
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(drive_media_changed(other), 0);
+    EXPECT_EQ(drive_media_changed(h), 1);
+    // The drive is asked nothing by these questions.
+    EXPECT_EQ(log_lines(), (std::vector<std::string>{"toc-header", "eject"}));
+}
+
 TEST_F(SimDrive, MissingFileIsAnEmptyDrive)
 {
     path = scratch + "/later";

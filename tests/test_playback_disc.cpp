@@ -207,6 +207,38 @@ TEST_F(DiscTest, NewDiscInShuffleModeGetsItsOwnOrder)
     EXPECT_EQ(CDI.curtrack, shuffle_order[0]);
 }
 
+// Another disc in the drive while one plays (its file rewritten): the
+// tick stops the play without a request to the new disc, which is idle
+// and knows nothing of the old one's addresses, and the poll reads it.
+TEST_F(DiscTest, ADiscChangedWhilePlayingStopsThePlayAndThePollReadsTheNewDisc)
+{
+    start_player(demo_disc());
+    click(playButton);
+    sim_advance_ms(300000);
+    fire_play_timer();
+    ASSERT_EQ(CDI.curtrack, 2);
+    take_stdout();
+    take_requests();
+
+    write_disc(ten_track_disc());
+    touch_later(disc_path);
+    fire_play_timer();
+    EXPECT_EQ(trace_lines(take_stdout()),
+              (Lines{"cdrom_disc_changed: new disc on track 2", "program mode cancelled"}));
+    EXPECT_EQ(take_requests(), kNone);
+    EXPECT_EQ(flags(), CDROM_EJECTED);
+    EXPECT_EQ(CDI.curtrack, 0);
+    EXPECT_EQ(play_timer, TIMER_NONE);
+    EXPECT_FALSE(toggle_on(playButton));
+
+    cdrom_poll(nullptr, nullptr);
+    EXPECT_EQ(flags(), 0u);
+    EXPECT_EQ(CDI.max, 10);
+    EXPECT_TRUE(toggle_on(stopButton));
+    EXPECT_FALSE(toggle_on(ejectButton));
+    expect_invariants();
+}
+
 TEST_F(DiscTest, CycleFlipsOnlyItsFlag)
 {
     start_player(demo_disc());

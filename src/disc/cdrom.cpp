@@ -378,3 +378,9 @@ int cdrom_get_curtime()
     const msf_t &start = CDI.addrs[track - CDI.min];
     return static_cast<int32_t>((pos.minute - start.minute) * 60 + (pos.second - start.second) + 1);
 }
+
+// Quiet: asked every tick, and most drives cannot tell.
+bool cdrom_media_changed()
+{
+    return cdrom_fd != -1 && drive_media_changed(cdrom_fd) == 1;
+}

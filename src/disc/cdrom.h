@@ -106,3 +106,6 @@ int cdrom_get_curtrack();
 int cdrom_get_msf(msf_t *msf);
 int cdrom_status();
 int cdrom_get_curtime();
+// The drive holds another disc than the one whose table was read (a disc
+// image's sheet rewritten); false when it cannot tell.
+bool cdrom_media_changed();

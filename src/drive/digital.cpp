@@ -3,15 +3,14 @@
 // reading and playing; this file answers the player's requests as a drive
 // answers them.
 //
-// An image's tray works as the simulated drive's does: the disc is in
-// while the cue sheet exists; after an eject it is back when the sheet is
-// written or touched again.  A real drive's table of contents, presence
-// and eject stay with the platform's requests: libcdio would cache the
-// table and block on an empty drive.
+// An image's cue sheet is in a tray (drive/tray.h), as the simulated
+// drive's disc file is: the disc is in while the sheet exists; after an
+// eject it is back when the sheet is written or touched again.  A real
+// drive's table of contents, presence and eject stay with the platform's
+// requests: libcdio would cache the table and block on an empty drive.
 #include "drive/digital.h"
 
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +24,7 @@
 #include "app/app.h"
 #include "audio/audio.h"
 #include "audio/deemphasis.h"
+#include "drive/tray.h"
 
 #ifndef ENOMEDIUM
 #define ENOMEDIUM ENXIO
@@ -35,50 +35,18 @@ namespace {
 drive_digital_settings settings;
 std::string audio_device_name = "default";
 
-struct file_id {
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    time_t sec = 0;
-    long nsec = 0;
-
-    bool operator==(const file_id &o) const
-    {
-        return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
-               sec == o.sec && nsec == o.nsec;
-    }
-};
-
-file_id stat_id(const std::string &path)
-{
-    file_id id;
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
-        id.exists = true;
-        id.dev = st.st_dev;
-        id.ino = st.st_ino;
-        id.size = st.st_size;
-        id.sec = st.st_mtim.tv_sec;
-        id.nsec = st.st_mtim.tv_nsec;
-    }
-    return id;
-}
-
 // An image's tray outlives the handle: the player closes the drive on
 // eject and opens it again to look for a disc.
-struct tray {
-    file_id id;  // of the sheet when last looked at
-    bool seen = false;
-    bool open = false;
-    bool reported = false;  // a bad sheet, told for this version
-    file_id reported_id;
+struct image_tray {
+    tray t;
+    unsigned reported = 0;  // the generation of a bad sheet told; 0: none
     int wd = -1;            // the watch on the sheet's folder
     bool changed = true;    // the folder changed since the sheet was looked at
     int64_t looked_us = 0;
 };
 
-std::map<std::string, tray> trays;
+std::map<std::string, image_tray> trays;
+
 
 // Every request looks at the sheet, and a walk of its path, cold on each
 // play tick, was most of the tick's time.  The sheet's folder is watched
@@ -102,7 +70,7 @@ void take_changes()
         for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
             const inotify_event *ev = reinterpret_cast<const inotify_event *>(buf + at);
             for (auto &entry : trays) {
-                tray &t = entry.second;
+                image_tray &t = entry.second;
                 if (ev->wd < 0 || ev->wd == t.wd)  // wd -1: events were lost
                     t.changed = true;
                 if (ev->wd == t.wd && (ev->mask & IN_IGNORED))
@@ -113,7 +81,7 @@ void take_changes()
     }
 }
 
-bool may_have_changed(const std::string &path, tray &t)
+bool may_have_changed(const std::string &path, image_tray &t)
 {
     take_changes();
     int64_t now = audio_clock_now_us();
@@ -138,8 +106,8 @@ struct digital_drive {
     audio_engine *engine = nullptr;
     audio_toc toc;
     bool readable = false;      // an image: the sheet and its files are good
-    bool loaded = false;        // an image: this version of the sheet was read
-    file_id loaded_id;
+    unsigned loaded = 0;        // an image: the tray's generation read; 0: none
+    unsigned taken = 0;         // the generation whose table the holder read
     uint8_t left = 255, right = 255;
 };
 
@@ -181,12 +149,11 @@ void start_engine(digital_drive &d, audio_source src)
 }
 
 // Reads the sheet and its files: a disc put in.
-void load_image(digital_drive &d, tray &t)
+void load_image(digital_drive &d, image_tray &t)
 {
     stop_engine(d);
     d.readable = false;
-    d.loaded = true;
-    d.loaded_id = t.id;
+    d.loaded = t.t.generation;
     audio_source src;
     std::string why;
     std::vector<std::string> notes;
@@ -195,11 +162,10 @@ void load_image(digital_drive &d, tray &t)
         debug_log(1, "image: %s\n", audio_one_line(note).c_str());
     if (!opened) {
         // Once per version of the sheet: the poll opens again every second.
-        if (!t.reported || !(t.reported_id == t.id))
+        if (t.reported != t.t.generation)
             fprintf(stderr, "murbel: %s: %s\n", d.path.c_str(), audio_one_line(why).c_str());
         fflush(stderr);
-        t.reported = true;
-        t.reported_id = t.id;
+        t.reported = t.t.generation;
         return;
     }
     d.readable = true;
@@ -208,24 +174,17 @@ void load_image(digital_drive &d, tray &t)
 
 void sync_image(digital_drive &d)
 {
-    tray &t = trays[d.path];
-    if (may_have_changed(d.path, t)) {
-        file_id id = stat_id(d.path);
-        if (!t.seen || !(id == t.id)) {
-            t.seen = true;
-            t.id = id;
-            t.open = false;
-        }
-    }
-    if (!t.id.exists || t.open) {
+    image_tray &t = trays[d.path];
+    if (may_have_changed(d.path, t))
+        tray_look(t.t, d.path);
+    if (!tray_has_disc(t.t)) {
         stop_engine(d);
-        d.loaded = false;  // a sheet moved away and back is the disc put in again
-    } else if (d.loaded && d.loaded_id == t.id) {
+        d.loaded = 0;  // a sheet moved away and back is the disc put in again
+    } else if (d.loaded == t.t.generation) {
         return;
-    } else if (t.reported && t.reported_id == t.id) {
+    } else if (t.reported == t.t.generation) {
         // Known bad: not parsed again (libcue leaks on a failed parse).
-        d.loaded = true;
-        d.loaded_id = t.id;
+        d.loaded = t.t.generation;
         d.readable = false;
     } else {
         load_image(d, t);
@@ -237,8 +196,7 @@ bool no_disc(digital_drive &d)
 {
     if (d.image) {
         sync_image(d);
-        tray &t = trays[d.path];
-        if (t.open || !t.id.exists) {
+        if (!tray_has_disc(trays[d.path].t)) {
             errno = ENOMEDIUM;
             return true;
         }
@@ -334,12 +292,13 @@ void *open_drive(const char *path, bool image)
     open_drives.push_back(d);
     if (image) {
         sync_image(*d);
-        tray &t = trays[d->path];
-        if (t.id.exists && !t.open && !d->readable) {
+        const tray &t = trays[d->path].t;
+        if (tray_has_disc(t) && !d->readable) {
             digital_close(d);
             errno = EINVAL;
             return nullptr;
         }
+        d->taken = t.generation;
         return d;
     }
     d->platform = platform_drive_ops.open(path);
@@ -379,6 +338,7 @@ int digital_toc_header(void *drive, drive_toc_header *hdr)
         return read_drive_toc(d, hdr);
     if (no_disc(d))
         return -1;
+    d.taken = trays[d.path].t.generation;
     hdr->first = static_cast<uint8_t>(d.toc.first);
     hdr->last = static_cast<uint8_t>(d.toc.last());
     return 0;
@@ -522,7 +482,7 @@ int digital_eject(void *drive)
     digital_drive &d = *drive_of(drive);
     if (d.image) {
         sync_image(d);
-        trays[d.path].open = true;
+        tray_eject(trays[d.path].t);
     } else if (platform_drive_ops.eject(d.platform) < 0) {
         return -1;
     }
@@ -542,20 +502,30 @@ int digital_set_volume(void *drive, uint8_t left, uint8_t right)
     return 0;
 }
 
+// A real drive's changes are the platform's, which does not tell them.
+int digital_media_changed(void *drive)
+{
+    digital_drive &d = *drive_of(drive);
+    if (!d.image)
+        return 0;
+    sync_image(d);
+    return trays[d.path].t.generation != d.taken;
+}
+
 }  // namespace
 
 const drive_ops image_drive_ops = {
     "image",          nullptr,           image_open,       digital_close,
     digital_toc_header, digital_toc_entry, digital_position, digital_play_msf,
     digital_pause,    digital_resume,    digital_stop,     digital_allow,
-    digital_eject,    digital_set_volume,
+    digital_eject,    digital_set_volume, digital_media_changed,
 };
 
 const drive_ops cdda_drive_ops = {
     "cdda",           "cdda:",           cdda_open,        digital_close,
     digital_toc_header, digital_toc_entry, digital_position, digital_play_msf,
     digital_pause,    digital_resume,    digital_stop,     digital_allow,
-    digital_eject,    digital_set_volume,
+    digital_eject,    digital_set_volume, digital_media_changed,
 };
 
 void drive_set_digital(const drive_digital_settings &s)

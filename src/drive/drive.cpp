@@ -200,3 +200,8 @@ int drive_set_volume(int handle, uint8_t left, uint8_t right)
 {
     return call(handle, &drive_ops::set_volume, left, right);
 }
+
+int drive_media_changed(int handle)
+{
+    return call(handle, &drive_ops::media_changed);
+}

@@ -68,6 +68,10 @@ struct drive_ops {
     int (*allow_removal)(void *drive);
     int (*eject)(void *drive);
     int (*set_volume)(void *drive, uint8_t left, uint8_t right);
+    // 1 when the disc in the drive is not the one whose table of contents
+    // was read through this handle (put in behind the player's back), else
+    // 0.  Null where the drive cannot tell: its disc counts as unchanged.
+    int (*media_changed)(void *drive);
 };
 
 // The platform's backend and its default device paths, in the order they
@@ -88,6 +92,7 @@ int drive_stop(int handle);
 int drive_allow_removal(int handle);
 int drive_eject(int handle);
 int drive_set_volume(int handle, uint8_t left, uint8_t right);
+int drive_media_changed(int handle);
 
 // A disc image: a path ending in ".cue", in either case.
 bool drive_is_image_path(const char *path);

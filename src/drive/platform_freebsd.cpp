@@ -161,6 +161,7 @@ const drive_ops platform_drive_ops = {
     freebsd_allow_removal,
     freebsd_eject,
     freebsd_set_volume,
+    nullptr,
 };
 
 const char *const platform_default_paths[] = {"/dev/cd0c", "/dev/mcd0c", nullptr};

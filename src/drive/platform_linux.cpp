@@ -167,6 +167,7 @@ const drive_ops platform_drive_ops = {
     linux_allow_removal,
     linux_eject,
     linux_set_volume,
+    nullptr,
 };
 
 const char *const platform_default_paths[] = {"/dev/cdrom", "/dev/sr0", nullptr};

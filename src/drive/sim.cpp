@@ -1,14 +1,12 @@
 // The simulated drive.  A disc file describes the disc; the drive plays it
 // against a clock, as a real drive plays on by itself between requests.
 //
-// The disc is in the drive while the file exists.  Every request stats the
-// file: a file that changed (mtime, size or inode) is a disc put in, so it
-// is read again and the drive goes idle; that is also how a disc returns
-// after an eject.  The drive's state lives per path for the whole process,
-// because the player closes the drive on eject and opens it again later.
+// The disc file is in a tray (drive/tray.h) that every request looks at: a
+// file that changed is a disc put in, so it is read again and the drive
+// goes idle; that is also how a disc returns after an eject.  The drive's
+// state lives per path for the whole process, because the player closes
+// the drive on eject and opens it again later.
 #include "drive/sim.h"
-
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -20,6 +18,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "drive/tray.h"
 
 #ifndef ENOMEDIUM
 #define ENOMEDIUM ENXIO  // not every system has a word for an empty drive
@@ -67,30 +67,11 @@ struct disc {
     int last() const { return first + static_cast<int>(starts.size()) - 1; }
 };
 
-// What tells one version of the disc file from another.
-struct file_id {
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    time_t sec = 0;
-    long nsec = 0;
-
-    bool operator==(const file_id &o) const
-    {
-        return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
-               sec == o.sec && nsec == o.nsec;
-    }
-    bool operator!=(const file_id &o) const { return !(*this == o); }
-};
-
 enum play_state { IDLE, PLAYING, PAUSED, COMPLETED };
 
 struct sim_drive {
-    bool seen = false;  // id below is meaningful
-    file_id id;
+    tray tr;
     bool readable = false;  // the file parsed; disc holds it
-    bool tray_open = false;
     disc d;                 // the last disc read; its log and refusals outlive it
     play_state play = IDLE;
     int64_t pos = 0, end = 0;  // in UNITS_PER_FRAME
@@ -101,6 +82,7 @@ struct sim_drive {
 // sim_reset_all meets a fresh drive instead of a freed one.
 struct sim_handle {
     std::string path;
+    unsigned generation;  // of the tray, when the disc was read through it
 };
 
 std::map<std::string, sim_drive> drives;
@@ -299,27 +281,12 @@ void parse_disc(const std::string &path, disc &d)
 
 // ---- the drive ----
 
-file_id stat_id(const std::string &path)
-{
-    file_id id;
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
-        id.exists = true;
-        id.dev = st.st_dev;
-        id.ino = st.st_ino;
-        id.size = st.st_size;
-        id.sec = st.st_mtim.tv_sec;
-        id.nsec = st.st_mtim.tv_nsec;
-    }
-    return id;
-}
-
 void load(sim_drive &dr, const std::string &path)
 {
     dr.readable = false;
     dr.play = IDLE;
     dr.pos = dr.end = 0;
-    if (!dr.id.exists)
+    if (!dr.tr.id.exists)
         return;
     disc d;
     try {
@@ -350,13 +317,8 @@ void advance(sim_drive &dr, int64_t now)
 // Brings the drive up to date: the disc in it, and how far it has played.
 void sync(sim_drive &dr, const std::string &path)
 {
-    file_id id = stat_id(path);
-    if (!dr.seen || id != dr.id) {
-        dr.seen = true;
-        dr.id = id;
-        dr.tray_open = false;
+    if (tray_look(dr.tr, path))
         load(dr, path);
-    }
     advance(dr, now_us());
 }
 
@@ -400,7 +362,7 @@ bool is_refused(sim_drive &dr, request req)
 // The requests that need a disc in the drive fail like a drive's without.
 bool no_disc(const sim_drive &dr)
 {
-    if (dr.tray_open || !dr.id.exists) {
+    if (!tray_has_disc(dr.tr)) {
         errno = ENOMEDIUM;
         return true;
     }
@@ -454,14 +416,14 @@ void *sim_open(const char *path)
     bool fresh = drives.find(path) == drives.end();
     sim_drive &dr = drives[path];
     sync(dr, path);
-    if (dr.id.exists && !dr.readable) {
+    if (dr.tr.id.exists && !dr.readable) {
         errno = EINVAL;
         return nullptr;
     }
     if (fresh && dr.readable && dr.d.start != disc::START_IDLE)
         start_play(dr, dr.d.start_at, dr.d.leadout,
                    dr.d.start == disc::START_PLAYING ? PLAYING : PAUSED);
-    return new sim_handle{path};
+    return new sim_handle{path, dr.tr.generation};
 }
 
 void sim_close(void *handle)
@@ -474,6 +436,7 @@ int sim_toc_header(void *handle, drive_toc_header *hdr)
     sim_drive &dr = begin(handle, "toc-header");
     if (is_refused(dr, REQ_TOC_HEADER) || no_disc(dr))
         return -1;
+    static_cast<sim_handle *>(handle)->generation = dr.tr.generation;
     hdr->first = static_cast<uint8_t>(dr.d.first);
     hdr->last = static_cast<uint8_t>(dr.d.last());
     return 0;
@@ -603,9 +566,19 @@ int sim_eject(void *handle)
     sim_drive &dr = begin(handle, "eject");
     if (is_refused(dr, REQ_EJECT))
         return -1;
-    dr.tray_open = true;
+    tray_eject(dr.tr);
     dr.play = IDLE;
     return 0;
+}
+
+// The driver's note of a disc change rather than a request to the drive,
+// so it is not logged: the player asks every tick.
+int sim_media_changed(void *handle)
+{
+    sim_handle *h = static_cast<sim_handle *>(handle);
+    sim_drive &dr = drives[h->path];
+    sync(dr, h->path);
+    return dr.tr.generation != h->generation;
 }
 
 int sim_set_volume(void *handle, uint8_t left, uint8_t right)
@@ -635,6 +608,7 @@ const drive_ops sim_drive_ops = {
     sim_allow,
     sim_eject,
     sim_set_volume,
+    sim_media_changed,
 };
 
 void sim_use_manual_clock(bool manual)

@@ -89,8 +89,23 @@ void disc_remove(bool eject)
     show_no_disc();
 }
 
+// Another disc put in a drive, or a disc image's cue sheet rewritten: the
+// play stops and the new disc is read, as after an eject.
+bool cdrom_disc_changed()
+{
+    if ((CDI.state & CDROM_EJECTED) || !cdrom_media_changed())
+        return false;
+    debug_log(1, "cdrom_disc_changed: new disc on track %d\n", CDI.curtrack);
+    // A new disc is idle: no stop is asked of it at the old one's addresses.
+    CDI.curtrack = 0;
+    leds_off();
+    disc_remove(false);
+    return true;
+}
+
 void cdrom_poll(XtPointer, XtIntervalId *)
 {
+    cdrom_disc_changed();
     if (CDI.state & CDROM_EJECTED) {
         if (cdrom_open() == -1) {
             debug_log(1, "cdrom_open: cdrom not ready\n");

@@ -26,5 +26,6 @@ uint8_t disc_track_or(int t, int fallback);
 bool scan_tick_step(XtTimerCallbackProc again);
 
 // Take over the drive's current track as a tick sees it; false when the
-// range has ended and cdrom_atend took over (the tick must not re-arm).
+// range has ended and cdrom_atend took over, or the disc changed (the tick
+// must not re-arm).
 bool follow_drive_track();

@@ -8,6 +8,8 @@
 
 bool follow_drive_track()
 {
+    if (cdrom_disc_changed())
+        return false;  // the player was reset for the disc now in
     int t = cdrom_get_curtrack();
     // A failed query, or a track the disc lacks, counts as no change.
     if (t == CDI.curtrack || !drive_track_usable(t))

@@ -23,6 +23,9 @@ void cb_cdrom_eject(Widget w, XtPointer client_data, XtPointer call_data);
 // device opened) without it.
 void disc_remove(bool eject);
 void cdrom_poll(XtPointer client_data, XtIntervalId *id);
+// A disc changed in the drive behind the player's back is taken out as an
+// eject takes it, for the poll to find the new one; true when that was so.
+bool cdrom_disc_changed();
 void cb_cdrom_quit(Widget w, XtPointer client_data, XtPointer call_data);
 void cb_cdrom_cycle(Widget w, XtPointer client_data, XtPointer call_data);
 

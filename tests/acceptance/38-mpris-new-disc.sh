@@ -10,6 +10,9 @@
 #                               the old id is ignored, with the new one
 #                               it moves
 #  OpenUri of the same sheet    another id again, playing
+#  the sheet replaced while     the play stops and the new disc is read
+#  playing (another image       (two tracks, its own title); Play, and
+#  renamed over it)             track 1 has another id again
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/bus.sh"
 
@@ -56,4 +59,20 @@ ids+=("$TRACKID")
 [ "${ids[2]}" != "${ids[1]}" ] && [ "${ids[2]}" != "${ids[0]}" ] ||
     fail "the opened image kept an old id: ${ids[*]}"
 expect_pctl Playing status
+
+# Another disc's sheet renamed over the one playing, as an editor saves.
+"$TOOLS/mkimage" noise "$SCRATCH/image" other -seed 4 20 20 >/dev/null ||
+    fail "mkimage could not write the second image"
+mv "$SCRATCH/image/other.cue" "$SHEET"
+wait_for_trace_matching '^cdrom_disc_changed: new disc on track [0-9]+$'
+wait_for_trace "names: cue $SHEET"
+expect_pctl Stopped status
+expect_pctl "Noise other" metadata xesam:album
+pctl play
+wait_for_trace "cdrom_play: starting track 1"
+expect_track 1
+ids+=("$TRACKID")
+for old in "${ids[@]:0:3}"; do
+    [ "${ids[3]}" != "$old" ] || fail "the rewritten sheet kept an old id: ${ids[*]}"
+done
 exit 0

@@ -62,9 +62,15 @@ save_viewable() { xwininfo -id "$save_window" | grep -q 'Map State: IsViewable';
 start=$(sample 0)
 note "before the first cycle: descriptors $(cut -d' ' -f2 <<<"$start"), VmRSS $(cut -d' ' -f3 <<<"$start") kB"
 baseline="" middle=""
+# The disc goes back once the drive has been told to eject: the trace line
+# comes before that request, and a touch the drive saw before it would be
+# taken by the eject.
+tray_opened() { requests_after_mark | cut -f2 | grep -qx eject; }
 for k in $(seq "$CYCLES"); do
+    request_mark
     xdotool mousemove "$ex" "$ey" $CLICK
     wait_for_trace "program mode cancelled"
+    poll tray_opened || fail "the drive was not told to eject in cycle $k"
     touch "$DISC"
     xdotool mousemove "$gx" "$gy" $CLICK mousemove "$px" "$py" $CLICK mousemove "$gx" "$gy" $CLICK
     wait_for_trace "using stored program"

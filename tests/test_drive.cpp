@@ -21,7 +21,7 @@ std::vector<int> errnos_of_all_requests(int h)
     drive_toc_header hdr{};
     drive_toc_entry e{};
     drive_position pos{};
-    drive_msf a{0, 2, 0}, b{0, 3, 0};
+    msf_t a{0, 2, 0}, b{0, 3, 0};
     std::vector<int> errs;
     auto err = [](int r) { return r == -1 ? errno : 0; };
     errs.push_back(err(drive_read_toc_header(h, &hdr)));
@@ -89,7 +89,7 @@ TEST_F(DriveFrontDoor, MissingArgumentsAreRefused)
     std::string disc = "sim:" + write_file("disc", demo_disc());
     int h = drive_open(disc.c_str());
     ASSERT_GE(h, 0);
-    drive_msf m{0, 2, 0};
+    msf_t m{0, 2, 0};
     errno = 0;
     EXPECT_EQ(drive_read_toc_header(h, nullptr), -1);
     EXPECT_EQ(errno, EFAULT);

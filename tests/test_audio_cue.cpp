@@ -558,7 +558,7 @@ protected:
 
     void play(long from, long to)
     {
-        drive_msf s = msf_of(from), e = msf_of(to);
+        msf_t s = msf_of(from), e = msf_of(to);
         ASSERT_EQ(drive_play_msf(h, &s, &e), 0) << from << ".." << to;
         ASSERT_TRUE(digital_settle(5000));
         run_ms((to - from) * 1000 / 75 + 300);
@@ -567,7 +567,7 @@ protected:
         EXPECT_EQ(pos.audio_status, CD_AS_PLAY_COMPLETED) << from << ".." << to;
     }
 
-    static drive_msf msf_of(long lba)
+    static msf_t msf_of(long lba)
     {
         long f = lba + LBA_OFFSET;
         return {static_cast<uint8_t>(f / 4500), static_cast<uint8_t>(f / 75 % 60),

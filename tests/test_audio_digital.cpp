@@ -91,14 +91,14 @@ std::vector<int16_t> read_wav(const std::string &path)
     return s;
 }
 
-drive_msf msf(long lba)
+msf_t msf(long lba)
 {
     long f = lba + LBA_OFFSET;
     return {static_cast<uint8_t>(f / 4500), static_cast<uint8_t>(f / 75 % 60),
             static_cast<uint8_t>(f % 75)};
 }
 
-long lba_of(const drive_msf &m)
+long lba_of(const msf_t &m)
 {
     return (m.minute * 60L + m.second) * 75 + m.frame - LBA_OFFSET;
 }
@@ -214,7 +214,7 @@ protected:
 
     int play_at_once(long from, long to)
     {
-        drive_msf s = msf(from), e = msf(to);
+        msf_t s = msf(from), e = msf(to);
         return drive_play_msf(h, &s, &e);
     }
 
@@ -266,7 +266,7 @@ TEST_P(Digital, TableOfContentsFromTheImage)
     for (auto &w : want) {
         drive_toc_entry e{};
         ASSERT_EQ(drive_read_toc_entry(h, w.track, &e), 0);
-        drive_msf m{e.addr[1], e.addr[2], e.addr[3]};
+        msf_t m{e.addr[1], e.addr[2], e.addr[3]};
         EXPECT_EQ(lba_of(m), w.lba) << "track " << int(w.track);
     }
 }

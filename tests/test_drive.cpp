@@ -21,7 +21,7 @@ std::vector<int> errnos_of_all_requests(int h)
     drive_toc_header hdr{};
     drive_toc_entry e{};
     drive_position pos{};
-    drive_msf a{0, 2, 0}, b{0, 3, 0};
+    msf_t a{0, 2, 0}, b{0, 3, 0};
     std::vector<int> errs;
     auto err = [](int r) { return r == -1 ? errno : 0; };
     errs.push_back(err(drive_read_toc_header(h, &hdr)));
@@ -89,7 +89,7 @@ TEST_F(DriveFrontDoor, MissingArgumentsAreRefused)
     std::string disc = "sim:" + write_file("disc", demo_disc());
     int h = drive_open(disc.c_str());
     ASSERT_GE(h, 0);
-    drive_msf m{0, 2, 0};
+    msf_t m{0, 2, 0};
     errno = 0;
     EXPECT_EQ(drive_read_toc_header(h, nullptr), -1);
     EXPECT_EQ(errno, EFAULT);
@@ -183,4 +183,35 @@ TEST_F(DriveFrontDoor, MediaChangedIsUnsupportedByThePlatform)
     EXPECT_EQ(drive_close(h), 0);
     EXPECT_EQ(drive_media_changed(h), -1);
     EXPECT_EQ(errno, EBADF);
+}
+
+// Addresses at the carries and at the end of a 99-minute disc, each known
+// as a frame count, a sector address and an MSF.
+TEST(DiscAddresses, ConvertBothWaysAtTheEdges)
+{
+    struct row {
+        long frames;
+        msf_t msf;
+    };
+    const row rows[] = {
+        {0, {0, 0, 0}},       {74, {0, 0, 74}},      {75, {0, 1, 0}},
+        {150, {0, 2, 0}},     {4499, {0, 59, 74}},   {4500, {1, 0, 0}},
+        {269999, {59, 59, 74}}, {270000, {60, 0, 0}}, {449999, {99, 59, 74}},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.frames);
+        msf_t m = msf_of(r.frames);
+        EXPECT_EQ(m.minute, r.msf.minute);
+        EXPECT_EQ(m.second, r.msf.second);
+        EXPECT_EQ(m.frame, r.msf.frame);
+        EXPECT_EQ(msf_frames(r.msf), r.frames);
+        EXPECT_EQ(msf_lba(r.msf), r.frames - 150);
+        msf_t back = msf_of_lba(r.frames - 150);
+        EXPECT_EQ(msf_frames(back), r.frames);
+        EXPECT_TRUE(msf_valid(r.msf));
+    }
+    EXPECT_EQ(msf_seconds(msf_t{99, 59, 74}), 5999);
+    EXPECT_EQ(msf_frames(0, 90, 0), 6750);  // a cue sheet's "PREGAP 00:90:00"
+    EXPECT_FALSE(msf_valid(msf_t{0, 60, 0}));
+    EXPECT_FALSE(msf_valid(msf_t{0, 0, 75}));
 }

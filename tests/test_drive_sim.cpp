@@ -17,14 +17,14 @@
 
 namespace {
 
-std::string msf_text(const drive_msf &m)
+std::string msf_text(const msf_t &m)
 {
     char buf[16];
     snprintf(buf, sizeof buf, "%02d:%02d:%02d", m.minute, m.second, m.frame);
     return buf;
 }
 
-drive_msf msf(int m, int s, int f)
+msf_t msf(int m, int s, int f)
 {
     return {static_cast<uint8_t>(m), static_cast<uint8_t>(s), static_cast<uint8_t>(f)};
 }
@@ -80,7 +80,7 @@ protected:
         return buf;
     }
 
-    int play(int h, drive_msf from, drive_msf to) { return drive_play_msf(h, &from, &to); }
+    int play(int h, msf_t from, msf_t to) { return drive_play_msf(h, &from, &to); }
 
     // The errno of a failed request, or 0 when it succeeded.
     static int err_of(int result) { return result == -1 ? errno : 0; }
@@ -563,7 +563,7 @@ TEST_F(SimDrive, RealClockRunsAndSwitchingKeepsTime)
     long passed = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - began)
                       .count();
-    auto frames_of = [](const drive_msf &m) { return (m.minute * 60L + m.second) * 75 + m.frame; };
+    auto frames_of = [](const msf_t &m) { return (m.minute * 60L + m.second) * 75 + m.frame; };
     long played = frames_of(pos.absolute) - 150;
     EXPECT_GE(played, 4);
     EXPECT_LE(played, passed * 75 / 1000 + 1);
@@ -593,8 +593,8 @@ TEST_F(SimDrive, DataTracksAreMarkedAndNeverPlayed)
         const char *control;  // "a" audio, "d" data, per track
         // A play of the whole disc ends here; plays from these are refused.
         const char *audio_end;
-        std::vector<drive_msf> refused;
-        drive_msf playable;
+        std::vector<msf_t> refused;
+        msf_t playable;
     } cases[] = {
         {"enhanced CD", enhanced_cd, "aaaaaaaaaad", "60:04:35",
          {msf(60, 4, 35), msf(61, 0, 0), msf(62, 36, 35), msf(74, 0, 0)}, msf(54, 59, 30)},
@@ -615,14 +615,14 @@ TEST_F(SimDrive, DataTracksAreMarkedAndNeverPlayed)
             ASSERT_EQ(drive_read_toc_entry(h, static_cast<uint8_t>(t + 1), &e), 0);
             EXPECT_EQ(e.addr_ctl, c.control[t] == 'd' ? 0x14 : 0x10) << "track " << t + 1;
         }
-        for (const drive_msf &m : c.refused) {
+        for (const msf_t &m : c.refused) {
             EXPECT_EQ(err_of(play(h, m, m)), EIO) << msf_text(m);
         }
         // To one frame before the lead-out, as the player asks.
         drive_toc_entry lead{};
         ASSERT_EQ(drive_read_toc_entry(h, DRIVE_LEADOUT, &lead), 0);
         long last = (lead.addr[1] * 60L + lead.addr[2]) * 75 + lead.addr[3] - 1;
-        drive_msf end = msf(static_cast<int>(last / 4500), static_cast<int>(last / 75 % 60),
+        msf_t end = msf(static_cast<int>(last / 4500), static_cast<int>(last / 75 % 60),
                             static_cast<int>(last % 75));
         ASSERT_EQ(play(h, c.playable, end), 0) << "from " << msf_text(c.playable);
         sim_advance_ms(100 * 60 * 1000);

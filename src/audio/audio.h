@@ -13,8 +13,6 @@
 constexpr int SECTOR_BYTES = 2352;
 constexpr int SECTOR_FRAMES = 588;  // stereo sample frames
 constexpr int SAMPLE_RATE = 44100;
-// Sector addresses on the disc (LBA) start 150 sectors after MSF 00:00:00.
-constexpr long LBA_OFFSET = 150;
 
 // ---- sources ----
 

@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "audio/audio.h"
+#include "drive/msf.h"
 
 namespace {
 
@@ -180,7 +181,7 @@ std::string normalise(const std::string &input, notes *n)
             int m = 0, sec = 0, f = 0;
             if (sscanf(next_word(rest, &p).c_str(), "%d:%d:%d", &m, &sec, &f) == 3)
                 (key == "PREGAP" ? n->tracks.back().pregap : n->tracks.back().postgap) =
-                    (m * 60L + sec) * 75 + f;
+                    msf_frames(m, sec, f);
         } else if (key == "INDEX" && !n->tracks.empty()) {
             size_t p = 0;
             int index = atoi(next_word(rest, &p).c_str());
@@ -330,7 +331,7 @@ std::string read_track(const Track *t, const track_note &note, const notes &n, c
     ct->postgap = track_get_zero_post(t) > 0 ? note.postgap : 0;
     if (ct->silence < 0 || ct->postgap < 0)
         return "a negative PREGAP or POSTGAP";  // found by the fuzzer
-    if (ct->silence > 75L * 60 * 10 || ct->postgap > 75L * 60 * 10)
+    if (ct->silence > 10 * MSF_FRAMES_PER_MINUTE || ct->postgap > 10 * MSF_FRAMES_PER_MINUTE)
         return "a PREGAP or POSTGAP longer than ten minutes";
     ct->title = cd_text(PTI_TITLE, track_get_cdtext(t));
     ct->performer = cd_text(PTI_PERFORMER, track_get_cdtext(t));

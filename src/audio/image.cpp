@@ -15,6 +15,7 @@
 #include <map>
 
 #include "audio/audio.h"
+#include "drive/msf.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ struct image {
 // A data track that was not ripped takes the shortest length a track may
 // have; one after the audio (an enhanced CD) begins after the first
 // session's lead-out and the second's lead-in, as on the disc.
-constexpr long SHORTEST_TRACK = 4 * 75;
+constexpr long SHORTEST_TRACK = 4 * MSF_FRAMES_PER_SECOND;
 constexpr long SESSION_GAP = 11400;
 
 std::string dir_of(const std::string &path)
@@ -270,7 +271,7 @@ public:
         if (std::none_of(toc.pre.begin(), toc.pre.end(), [](bool p) { return p; }))
             toc.pre.clear();
         // MSF addresses must stay below 100 minutes.
-        if (cursor + LBA_OFFSET >= 100L * 60 * 75) {
+        if (cursor + LBA_OFFSET >= 100 * MSF_FRAMES_PER_MINUTE) {
             *why = "longer than 99 minutes";
             return false;
         }

@@ -105,11 +105,6 @@ void cdrom_close()
     disc_changed(disc_event::went);
 }
 
-static long msf_seconds(const msf_t &m)
-{
-    return m.minute * 60L + m.second;
-}
-
 static void make_tables(size_t ntracks)
 {
     try {
@@ -151,7 +146,7 @@ int cdrom_read_toc()
         if (cdrom_read_toc_entry(static_cast<uint8_t>(t), &entry, sizeof entry) == -1)
             return -1;
         msf_t &a = CDI.addrs[t - CDI.min];
-        a = msf_t{entry.addr[1], entry.addr[2], entry.addr[3]};
+        a = drive_entry_msf(entry);
         data_tracks[t - CDI.min] = entry.addr_ctl & 0x04;
         long s = msf_seconds(a);
         if (t > CDI.min)
@@ -190,7 +185,7 @@ int cdrom_toc_entry_msf(uint8_t track, msf_t *msf, uint64_t *seconds)
     drive_toc_entry entry{};
     if (cdrom_read_toc_entry(track, &entry, sizeof entry) == -1)
         return -1;
-    *msf = msf_t{entry.addr[1], entry.addr[2], entry.addr[3]};
+    *msf = drive_entry_msf(entry);
     *seconds = static_cast<uint64_t>(msf_seconds(*msf));
     return 0;
 }
@@ -240,22 +235,17 @@ int cdrom_volume(uint8_t left, uint8_t right)
     return 0;
 }
 
-static drive_msf to_drive(const msf_t &m)
-{
-    return drive_msf{m.minute, m.second, m.frame};
-}
-
 // One frame before addr: the frame borrows from the second, the second
 // from the minute; the minute lends no further.
 static msf_t frame_before(msf_t addr)
 {
     addr.frame = static_cast<uint8_t>(addr.frame - 1);
-    if (addr.frame >= 75) {
-        addr.frame = 74;
+    if (addr.frame >= MSF_FRAMES_PER_SECOND) {
+        addr.frame = MSF_FRAMES_PER_SECOND - 1;
         addr.second = static_cast<uint8_t>(addr.second - 1);
     }
-    if (addr.second >= 60) {
-        addr.second = 59;
+    if (addr.second >= MSF_SECONDS_PER_MINUTE) {
+        addr.second = MSF_SECONDS_PER_MINUTE - 1;
         addr.minute = static_cast<uint8_t>(addr.minute - 1);
     }
     return addr;
@@ -269,8 +259,8 @@ int cdrom_play_tracks(uint8_t first, uint8_t last)
         report("ioctl(cdromplaymsftrk)", EINVAL);
         return -1;
     }
-    drive_msf start = to_drive(CDI.addrs[first - CDI.min]);
-    drive_msf end = to_drive(frame_before(CDI.addrs[last - CDI.min + 1]));
+    msf_t start = CDI.addrs[first - CDI.min];
+    msf_t end = frame_before(CDI.addrs[last - CDI.min + 1]);
     if (drive_play_msf(cdrom_fd, &start, &end) == -1) {
         perror("ioctl(cdromplaymsftrk)");
         return -1;
@@ -282,8 +272,7 @@ int cdrom_play_msf(const msf_t *start, const msf_t *end)
 {
     if (cdrom_fd == -1)
         return -1;
-    drive_msf s = to_drive(*start), e = to_drive(*end);
-    if (drive_play_msf(cdrom_fd, &s, &e) == -1) {
+    if (drive_play_msf(cdrom_fd, start, end) == -1) {
         perror("ioctl(cdromplaymsf)");
         return -1;
     }
@@ -329,7 +318,7 @@ int cdrom_get_msf(msf_t *msf)
     drive_position pos{};
     if (read_position(&pos) == -1)
         return -1;
-    *msf = msf_t{pos.absolute.minute, pos.absolute.second, pos.absolute.frame};
+    *msf = pos.absolute;
     return 0;
 }
 
@@ -376,7 +365,7 @@ int cdrom_get_curtime()
     if (track == -1 || track != CDI.curtrack || !track_on_disc(track))
         return 0;
     const msf_t &start = CDI.addrs[track - CDI.min];
-    return static_cast<int32_t>((pos.minute - start.minute) * 60 + (pos.second - start.second) + 1);
+    return static_cast<int32_t>(msf_seconds(pos) - msf_seconds(start) + 1);
 }
 
 // Quiet: asked every tick, and most drives cannot tell.

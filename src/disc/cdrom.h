@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "drive/msf.h"
+
 // Flags of CDI.state.
 enum : uint32_t {
     CDROM_PLAYING = 0x01,
@@ -29,16 +31,6 @@ enum {
     CDROM_STATUS_ERROR = 5,
     CDROM_STATUS_NOSTATUS = 6,
 };
-
-struct msf_t {
-    uint8_t minute, second, frame;
-};
-
-// An address in frames (1/75 s) from 00:00:00.
-inline long msf_frames(const msf_t &m)
-{
-    return (m.minute * 60L + m.second) * 75 + m.frame;
-}
 
 struct selection;
 

@@ -212,17 +212,6 @@ bool no_disc(digital_drive &d)
     return false;
 }
 
-long frames_of(const drive_msf &m)
-{
-    return (m.minute * 60L + m.second) * 75 + m.frame;
-}
-
-drive_msf msf_of(long frame)
-{
-    return {static_cast<uint8_t>(frame / (60 * 75)), static_cast<uint8_t>(frame / 75 % 60),
-            static_cast<uint8_t>(frame % 75)};
-}
-
 // The track a sector belongs to, its pregap counted in, as the
 // sub-channel tells it.
 int track_at(const audio_toc &toc, long lba)
@@ -249,7 +238,7 @@ int read_drive_toc(digital_drive &d, drive_toc_header *hdr)
         uint8_t track = t > hdr->last ? DRIVE_LEADOUT : static_cast<uint8_t>(t);
         if (platform_drive_ops.toc_entry(d.platform, track, &e) < 0)
             return -1;
-        long lba = (e.addr[1] * 60L + e.addr[2]) * 75 + e.addr[3] - LBA_OFFSET;
+        long lba = msf_lba(drive_entry_msf(e));
         if (track == DRIVE_LEADOUT) {
             toc.leadout = lba;
         } else {
@@ -362,13 +351,10 @@ int digital_toc_entry(void *drive, uint8_t track, drive_toc_entry *entry)
         errno = EINVAL;
         return -1;
     }
-    drive_msf m = msf_of(lba + LBA_OFFSET);
     *entry = {};
     entry->addr_ctl = data ? 0x14 : 0x10;  // Q mode 1; data or two-channel audio
     entry->track = track;
-    entry->addr[1] = m.minute;
-    entry->addr[2] = m.second;
-    entry->addr[3] = m.frame;
+    drive_set_entry_msf(entry, msf_of_lba(lba));
     return 0;
 }
 
@@ -379,7 +365,7 @@ int digital_position(void *drive, drive_position *pos)
         return -1;
     audio_position p = audio_engine_position(d.engine);
     long lba = p.frame / SECTOR_FRAMES;
-    pos->absolute = msf_of(lba + LBA_OFFSET);
+    pos->absolute = msf_of_lba(lba);
     pos->track = 0;
     switch (p.state) {
     case AUDIO_PLAYING:
@@ -423,17 +409,17 @@ long data_boundary(const audio_toc &toc, long lba, bool *inside)
     return toc.leadout;
 }
 
-int digital_play_msf(void *drive, const drive_msf *start, const drive_msf *end)
+int digital_play_msf(void *drive, const msf_t *start, const msf_t *end)
 {
     digital_drive &d = *drive_of(drive);
     if (no_disc(d))
         return -1;
-    if (start->second > 59 || start->frame > 74 || end->second > 59 || end->frame > 74) {
+    if (!msf_valid(*start) || !msf_valid(*end)) {
         errno = EINVAL;
         return -1;
     }
-    long from = std::max(0L, frames_of(*start) - LBA_OFFSET);
-    long to = std::max(0L, frames_of(*end) - LBA_OFFSET);
+    long from = std::max(0L, msf_lba(*start));
+    long to = std::max(0L, msf_lba(*end));
     if (from > to || to > d.toc.leadout) {
         errno = EINVAL;
         return -1;

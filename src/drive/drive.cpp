@@ -166,7 +166,7 @@ int drive_read_position(int handle, drive_position *pos)
     return call(handle, &drive_ops::position, pos);
 }
 
-int drive_play_msf(int handle, const drive_msf *start, const drive_msf *end)
+int drive_play_msf(int handle, const msf_t *start, const msf_t *end)
 {
     return call(handle, &drive_ops::play_msf, start, end);
 }

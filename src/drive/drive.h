@@ -8,9 +8,7 @@
 #include <cstdint>
 #include <string>
 
-struct drive_msf {
-    uint8_t minute, second, frame;
-};
+#include "drive/msf.h"
 
 struct drive_toc_header {
     uint8_t first, last;
@@ -25,6 +23,18 @@ struct drive_toc_entry {
     uint8_t reserved1;
     uint8_t addr[4];
 };
+
+inline msf_t drive_entry_msf(const drive_toc_entry &e)
+{
+    return msf_t{e.addr[1], e.addr[2], e.addr[3]};
+}
+
+inline void drive_set_entry_msf(drive_toc_entry *e, const msf_t &m)
+{
+    e->addr[1] = m.minute;
+    e->addr[2] = m.second;
+    e->addr[3] = m.frame;
+}
 
 // Audio status values, as drives report them in the sub-channel header.
 enum : uint8_t {
@@ -43,7 +53,7 @@ constexpr uint8_t DRIVE_LEADOUT = 170;
 struct drive_position {
     uint8_t audio_status;
     uint8_t track;
-    drive_msf absolute;
+    msf_t absolute;
 };
 
 // One backend.  An operation left null answers "unsupported" (ENOTSUP).
@@ -61,7 +71,7 @@ struct drive_ops {
     int (*toc_header)(void *drive, drive_toc_header *hdr);
     int (*toc_entry)(void *drive, uint8_t track, drive_toc_entry *entry);
     int (*position)(void *drive, drive_position *pos);
-    int (*play_msf)(void *drive, const drive_msf *start, const drive_msf *end);
+    int (*play_msf)(void *drive, const msf_t *start, const msf_t *end);
     int (*pause)(void *drive);
     int (*resume)(void *drive);
     int (*stop)(void *drive);
@@ -85,7 +95,7 @@ int drive_close(int handle);
 int drive_read_toc_header(int handle, drive_toc_header *hdr);
 int drive_read_toc_entry(int handle, uint8_t track, drive_toc_entry *entry);
 int drive_read_position(int handle, drive_position *pos);
-int drive_play_msf(int handle, const drive_msf *start, const drive_msf *end);
+int drive_play_msf(int handle, const msf_t *start, const msf_t *end);
 int drive_pause(int handle);
 int drive_resume(int handle);
 int drive_stop(int handle);

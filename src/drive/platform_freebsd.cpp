@@ -101,7 +101,7 @@ static int freebsd_position(void *drive, drive_position *pos)
     return 0;
 }
 
-static int freebsd_play_msf(void *drive, const drive_msf *start, const drive_msf *end)
+static int freebsd_play_msf(void *drive, const msf_t *start, const msf_t *end)
 {
     struct ioc_play_msf m = {};
     m.start_m = start->minute;

@@ -107,7 +107,7 @@ static int linux_position(void *drive, drive_position *pos)
 
 // A drive without an analog output refuses with EIO or EOPNOTSUPP; that
 // is passed on like any other refusal.
-static int linux_play_msf(void *drive, const drive_msf *start, const drive_msf *end)
+static int linux_play_msf(void *drive, const msf_t *start, const msf_t *end)
 {
     cdrom_msf m{};
     m.cdmsf_min0 = start->minute;

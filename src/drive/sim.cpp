@@ -46,7 +46,6 @@ const char *const request_names[REQ_COUNT] = {
     "resume", "stop", "allow", "eject", "volume",
 };
 
-constexpr long FRAMES_PER_SECOND = 75;
 // Play positions are kept in millionths of a frame, so that no time is
 // lost between queries however often the player asks.
 constexpr int64_t UNITS_PER_FRAME = 1000000;
@@ -105,18 +104,6 @@ int64_t now_us()
     return (manual_clock ? 0 : real_us()) + clock_offset_us;
 }
 
-long frames(int m, int s, int f)
-{
-    return (m * 60L + s) * FRAMES_PER_SECOND + f;
-}
-
-drive_msf msf_of(long frame)
-{
-    return {static_cast<uint8_t>(frame / (60 * FRAMES_PER_SECOND)),
-            static_cast<uint8_t>(frame / FRAMES_PER_SECOND % 60),
-            static_cast<uint8_t>(frame % FRAMES_PER_SECOND)};
-}
-
 // ---- reading the disc file ----
 
 struct parse_error {
@@ -134,9 +121,9 @@ bool parse_msf(const std::string &text, long *frame)
             return false;
     auto two = [&text](int i) { return (text[i] - '0') * 10 + text[i + 1] - '0'; };
     int m = two(0), s = two(3), f = two(6);
-    if (s > 59 || f > 74)
+    if (s >= MSF_SECONDS_PER_MINUTE || f >= MSF_FRAMES_PER_SECOND)
         return false;
-    *frame = frames(m, s, f);
+    *frame = msf_frames(m, s, f);
     return true;
 }
 
@@ -305,7 +292,7 @@ void advance(sim_drive &dr, int64_t now)
 {
     if (dr.play == PLAYING) {
         if (now > dr.last_us)
-            dr.pos += (now - dr.last_us) * FRAMES_PER_SECOND * dr.d.speed;
+            dr.pos += (now - dr.last_us) * MSF_FRAMES_PER_SECOND * dr.d.speed;
         if (dr.pos >= dr.end) {
             dr.pos = dr.end;
             dr.play = COMPLETED;
@@ -456,14 +443,11 @@ int sim_toc_entry(void *handle, uint8_t track, drive_toc_entry *entry)
         errno = EINVAL;
         return -1;
     }
-    drive_msf msf = msf_of(at);
     *entry = {};
     bool data = track != DRIVE_LEADOUT && dr.d.data[track - dr.d.first];
     entry->addr_ctl = data ? 0x14 : 0x10;  // Q mode 1; data or two-channel audio
     entry->track = track;
-    entry->addr[1] = msf.minute;
-    entry->addr[2] = msf.second;
-    entry->addr[3] = msf.frame;
+    drive_set_entry_msf(entry, msf_of(at));
     return 0;
 }
 
@@ -499,16 +483,15 @@ int sim_position(void *handle, drive_position *pos)
     return 0;
 }
 
-int sim_play_msf(void *handle, const drive_msf *start, const drive_msf *end)
+int sim_play_msf(void *handle, const msf_t *start, const msf_t *end)
 {
     sim_drive &dr = begin(handle, "play %02d:%02d:%02d %02d:%02d:%02d", start->minute, start->second,
              start->frame, end->minute, end->second, end->frame);
     if (is_refused(dr, REQ_PLAY) || no_disc(dr))
         return -1;
-    long from = frames(start->minute, start->second, start->frame);
-    long to = frames(end->minute, end->second, end->frame);
-    if (start->second > 59 || start->frame > 74 || end->second > 59 || end->frame > 74 ||
-        from > to || to > dr.d.leadout) {
+    long from = msf_frames(*start);
+    long to = msf_frames(*end);
+    if (!msf_valid(*start) || !msf_valid(*end) || from > to || to > dr.d.leadout) {
         errno = EINVAL;
         return -1;
     }

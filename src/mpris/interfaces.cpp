@@ -92,7 +92,7 @@ static long track_start(int t)
 
 static int64_t frames_us(long frames)
 {
-    return static_cast<int64_t>(frames) * 1000000 / 75;
+    return static_cast<int64_t>(frames) * 1000000 / MSF_FRAMES_PER_SECOND;
 }
 
 static int64_t track_length_us(int t)
@@ -224,7 +224,7 @@ static int method_previous(sd_bus_message *m, void *, sd_bus_error *)
 
 static void seek_to_us(int64_t us)
 {
-    cdrom_seek(static_cast<long>(us * 75 / 1000000));
+    cdrom_seek(static_cast<long>(us * MSF_FRAMES_PER_SECOND / 1000000));
     mpris_seeked();
 }
 

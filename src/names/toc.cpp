@@ -35,8 +35,9 @@ uint32_t freedb_id(const disc_toc &toc)
         return 0;
     unsigned n = 0;
     for (int t = 0; t < toc.tracks(); t++)
-        n += digit_sum(toc.frames[t] / 75);
-    long length = toc.frames.back() / 75 - toc.frames.front() / 75;
+        n += digit_sum(toc.frames[t] / MSF_FRAMES_PER_SECOND);
+    long length =
+        toc.frames.back() / MSF_FRAMES_PER_SECOND - toc.frames.front() / MSF_FRAMES_PER_SECOND;
     return (n % 0xff) << 24 | static_cast<uint32_t>(length & 0xffff) << 8 |
            static_cast<uint32_t>(toc.tracks() & 0xff);
 }

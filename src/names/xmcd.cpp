@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "drive/msf.h"
 #include "names/names.h"
 
 #ifndef MURBEL_VERSION
@@ -225,7 +226,8 @@ std::string xmcd_format(const disc_names &names, const disc_toc &toc)
     std::string out = "# xmcd\n#\n# Track frame offsets:\n";
     for (int t = 0; t < toc.tracks(); t++)
         out += "#\t" + std::to_string(toc.frames[t]) + "\n";
-    out += "#\n# Disc length: " + std::to_string(toc.frames.empty() ? 0 : toc.frames.back() / 75) +
+    long length = toc.frames.empty() ? 0 : toc.frames.back() / MSF_FRAMES_PER_SECOND;
+    out += "#\n# Disc length: " + std::to_string(length) +
            " seconds\n#\n# Revision: 0\n# Submitted via: Murbel " MURBEL_VERSION "\n#\n";
     char id[16];
     snprintf(id, sizeof id, "%08x", freedb_id(toc));

@@ -30,16 +30,11 @@ static void scan_chain_start()
     last_timeout_ms = ms;
 }
 
-// Positions are worked in whole seconds (minutes * 60 + seconds), which
-// carries and borrows across minutes for any skip.
+// Positions are worked in whole seconds, which carries and borrows
+// across minutes for any skip.
 static int secs(const msf_t &a)
 {
-    return a.minute * 60 + a.second;
-}
-
-static msf_t at_secs(int s, uint8_t frame)
-{
-    return msf_t{static_cast<uint8_t>(s / 60), static_cast<uint8_t>(s % 60), frame};
+    return static_cast<int>(msf_seconds(a));
 }
 
 static int skip_of(int resource)
@@ -158,8 +153,8 @@ void cdrom_rew_step()
     p_s = std::clamp(p_s, 0, leadout_secs());
 
     const msf_t &end = one_track_mode() ? end_of(bound_track(CDI.curtrack)) : CDI.addrs.back();
-    msf_t e = at_secs(std::max(secs(end) - 1, 0), end.frame);
-    msf_t p = at_secs(p_s, p_frame);
+    msf_t e = msf_at(std::max(secs(end) - 1, 0), end.frame);
+    msf_t p = msf_at(p_s, p_frame);
     if (p.minute == e.minute && p.second == e.second)
         e.frame = p.frame;
     step_to(p, e);
@@ -188,8 +183,8 @@ void cdrom_ff_step()
     // Never past the end of the request, which is within the lead-out.
     p_s = std::clamp(p_s, 0, e_s);
 
-    msf_t p = at_secs(p_s, p_frame);
-    msf_t e = at_secs(e_s, end.frame);
+    msf_t p = msf_at(p_s, p_frame);
+    msf_t e = msf_at(e_s, end.frame);
     if (p.minute == e.minute && p.second == e.second)
         p.frame = e.frame = 0;
     step_to(p, e);
@@ -257,10 +252,11 @@ int cdrom_seek(long frame)
     const msf_t &end = one_track_mode() ? end_of(CDI.curtrack) : CDI.addrs.back();
     long last = std::max(msf_frames(end) - 1, start);
     long at = std::clamp(start + frame, start, last);
-    msf_t p = at_secs(static_cast<int>(at / 75), static_cast<uint8_t>(at % 75));
-    msf_t e = at_secs(static_cast<int>(last / 75), static_cast<uint8_t>(last % 75));
-    debug_log(1, "cdrom_seek: moving to %02ld:%02ld in track %d\n", (at - start) / 75 / 60,
-              (at - start) / 75 % 60, CDI.curtrack);
+    msf_t p = msf_of(at);
+    msf_t e = msf_of(last);
+    debug_log(1, "cdrom_seek: moving to %02ld:%02ld in track %d\n",
+              (at - start) / MSF_FRAMES_PER_MINUTE,
+              (at - start) / MSF_FRAMES_PER_SECOND % MSF_SECONDS_PER_MINUTE, CDI.curtrack);
     int rc = cdrom_play_msf(&p, &e);
     tick_count = 0;
     if (CDI.state & CDROM_PAUSED) {

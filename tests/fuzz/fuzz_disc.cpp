@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("a lead-out before the end of the last track");
         drive_position pos{};
         drive_read_position(h, &pos);
-        drive_msf start{0, 0, 0}, end{e.addr[1], e.addr[2], e.addr[3]};
+        msf_t start{0, 0, 0}, end{e.addr[1], e.addr[2], e.addr[3]};
         if (drive_play_msf(h, &start, &end) == 0) {
             sim_advance_ms(1000);
             drive_read_position(h, &pos);

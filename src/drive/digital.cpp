@@ -196,14 +196,8 @@ bool no_disc(digital_drive &d)
 {
     if (d.image) {
         sync_image(d);
-        if (!tray_has_disc(trays[d.path].t)) {
-            errno = ENOMEDIUM;
+        if (!tray_disc_usable(trays[d.path].t, d.readable))
             return true;
-        }
-        if (!d.readable) {
-            errno = EINVAL;
-            return true;
-        }
     }
     if (!d.engine) {
         errno = ENOMEDIUM;

@@ -349,15 +349,7 @@ bool is_refused(sim_drive &dr, request req)
 // The requests that need a disc in the drive fail like a drive's without.
 bool no_disc(const sim_drive &dr)
 {
-    if (!tray_has_disc(dr.tr)) {
-        errno = ENOMEDIUM;
-        return true;
-    }
-    if (!dr.readable) {
-        errno = EINVAL;
-        return true;
-    }
-    return false;
+    return !tray_disc_usable(dr.tr, dr.readable);
 }
 
 // Where the audio before data track i ends: at the track, or, for the

@@ -1,5 +1,7 @@
 #include "drive/tray.h"
 
+#include <cerrno>
+
 #include <sys/stat.h>
 
 static tray_file_id stat_id(const std::string &path)
@@ -43,4 +45,17 @@ bool tray_has_disc(const tray &t)
 void tray_eject(tray &t)
 {
     t.open = true;
+}
+
+bool tray_disc_usable(const tray &t, bool readable)
+{
+    if (!tray_has_disc(t)) {
+        errno = ENOMEDIUM;
+        return false;
+    }
+    if (!readable) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
 }

@@ -34,3 +34,6 @@ bool tray_look(tray &t, const std::string &path);
 // A disc is in: the file exists and the tray is closed.  As last looked at.
 bool tray_has_disc(const tray &t);
 void tray_eject(tray &t);
+// Whether requests that need a disc may go on; when not, errno is what a
+// drive gives: ENOMEDIUM with no disc in, EINVAL for one it cannot read.
+bool tray_disc_usable(const tray &t, bool readable);

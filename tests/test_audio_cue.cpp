@@ -12,12 +12,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "audio/audio.h"
 #include "audio/deemphasis.h"
 #include "drive/digital.h"
 #include "drive/drive.h"
+#include "support/redirect.h"
 
 // libcue keeps what it built when a sheet fails to parse; that is its
 // leak, not ours.  (Read by the leak checker of sanitizer builds only.)
@@ -484,7 +486,8 @@ struct disc_model {
 class CueImage : public ::testing::Test {
 protected:
     std::string dir, out, sheet;
-    int h = -1, saved_err = -1;
+    int h = -1;
+    std::optional<stream_to_file> err;
 
     void SetUp() override
     {
@@ -498,11 +501,7 @@ protected:
         drive_set_digital(s);
         digital_reset_trays();
         audio_clock_use_manual(true);
-        fflush(stderr);
-        saved_err = dup(2);
-        int fd = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
-        close(fd);
+        err.emplace(2, dir + "/stderr");
     }
 
     void TearDown() override
@@ -510,9 +509,7 @@ protected:
         if (h >= 0)
             drive_close(h);
         audio_clock_use_manual(false);
-        fflush(stderr);
-        dup2(saved_err, 2);
-        close(saved_err);
+        err.reset();
         fs::remove_all(dir);
     }
 

@@ -16,9 +16,11 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
 #include "app/app.h"
+#include "support/redirect.h"
 #include "audio/audio.h"
 #include "drive/digital.h"
 #include "drive/drive.h"
@@ -109,7 +111,7 @@ protected:
     std::vector<int16_t> disc = make_disc(TOTAL);
     int h = -1;
     std::string err_path;
-    int saved_err = -1;
+    std::optional<stream_to_file> err;
 
     void SetUp() override
     {
@@ -126,11 +128,7 @@ protected:
         audio_clock_use_manual(true);
         // Reports go to a file the test reads.
         err_path = dir + "/stderr";
-        fflush(stderr);
-        saved_err = dup(2);
-        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
-        close(fd);
+        err.emplace(2, err_path);
     }
 
     void TearDown() override
@@ -138,9 +136,7 @@ protected:
         if (h >= 0)
             drive_close(h);
         audio_clock_use_manual(false);
-        fflush(stderr);
-        dup2(saved_err, 2);
-        close(saved_err);
+        err.reset();
         std::filesystem::remove_all(dir);
     }
 
@@ -614,11 +610,7 @@ TEST_F(DigitalOnce, ADeviceThatFailsWhilePlayingNeitherSpinsNorFloodsNorHangsThe
     make_image(ONE_BINARY);
     // The trace goes to standard output, while debug is on.
     std::string trace_path = dir + "/trace";
-    fflush(stdout);
-    int saved_out = dup(1);
-    int fd = open(trace_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 1);
-    close(fd);
+    stream_to_file trace_out(1, trace_path);
     app_resources.debug = True;
     struct {
         int mode;
@@ -664,9 +656,7 @@ TEST_F(DigitalOnce, ADeviceThatFailsWhilePlayingNeitherSpinsNorFloodsNorHangsThe
     }
     // Underruns are counted, each time, and traced at most once a second.
     app_resources.debug = False;
-    fflush(stdout);
-    dup2(saved_out, 1);
-    close(saved_out);
+    trace_out.restore();
     std::ifstream in(trace_path);
     std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_LE(std::count(trace.begin(), trace.end(), '\n'), 2) << trace;
@@ -765,11 +755,7 @@ TEST_F(DigitalOnce, DriveReadsGiveTheDiscsSamplesWithAndWithoutParanoia)
     toc.leadout = TOTAL;
     // The trace goes to standard output: libcdio must not talk there.
     std::string out_path = dir + "/stdout";
-    fflush(stdout);
-    int saved_out = dup(1);
-    int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 1);
-    close(fd);
+    stream_to_file libcdio_out(1, out_path);
     // In order, across a track's start, the disc's last sectors, then back.
     struct {
         long lba;
@@ -795,9 +781,7 @@ TEST_F(DigitalOnce, DriveReadsGiveTheDiscsSamplesWithAndWithoutParanoia)
     EXPECT_EQ(none.ops->read(none.impl, 0, 1, buf.data()), -1) << "no drive there";
     EXPECT_EQ(errno, EIO);
     none.ops->close(none.impl);
-    fflush(stdout);
-    dup2(saved_out, 1);
-    close(saved_out);
+    libcdio_out.restore();
     std::ifstream in(out_path);
     std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(said + reports(), "") << "libcdio's own chatter";

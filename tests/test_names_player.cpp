@@ -318,7 +318,15 @@ protected:
         }
         return t;
     }
-    std::string requests() { return "requests:\n" + read_all(srv + "/requests"); }
+    std::string requests()
+    {
+        std::string s = "requests:\n" + read_all(srv + "/requests") + "descriptors:";
+        for (auto &e : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            s += " " + e.path().filename().string() + "=" + fs::read_symlink(e.path(), ec).string();
+        }
+        return s + "\nbusy: " + std::to_string(names_fetch_busy()) + "\n";
+    }
     std::string srv, server, mb_disc;
     pid_t server_pid = -1;
 };
